@@ -1,0 +1,131 @@
+// The driver's reduced command line: the switch table (options kept for the
+// specs and the subprocesses) and the input table (files, libraries and
+// linker arguments, in command-line order), the state of -x, and the record
+// of the input being compiled.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velk {
+
+struct compiler_record; // a row of the compilers table
+
+// Bits of switch_entry::liveness.
+enum liveness_bits : unsigned {
+  live = 0x1,
+  dead = 0x2,
+  hidden = 0x4,
+  hidden_for_good = 0x8,
+  still_listed = 0x10,
+};
+
+struct switch_entry {
+  std::string name;              // the option without its leading dash
+  std::vector<std::string> args; // separate arguments; empty when none
+  unsigned liveness = 0;
+  bool known = false;
+  bool validated = false;
+  bool ordering = false;
+
+  // Present for the spec interpreter: examined, in effect, and neither
+  // overridden nor removed for good.
+  bool present() const {
+    return (liveness & (live | dead | hidden_for_good)) == live;
+  }
+};
+
+struct input_entry {
+  std::string name;
+  // No value: language from the suffix; "*": a linker input passed as is.
+  std::optional<std::string> language;
+  const compiler_record* compiler = nullptr;
+  bool compiled = false;
+};
+
+// A growable table that starts at 16 entries and doubles when full.  Code
+// that keeps a position keeps an index: appends may move the entries.
+template <typename Entry>
+class growing_table {
+public:
+  Entry& append(Entry entry) {
+    if (entries_.size() == entries_.capacity())
+      entries_.reserve(entries_.empty() ? 16 : entries_.capacity() * 2);
+    entries_.push_back(std::move(entry));
+    return entries_.back();
+  }
+  std::size_t size() const { return entries_.size(); }
+  std::size_t capacity() const { return entries_.capacity(); }
+  bool empty() const { return entries_.empty(); }
+  Entry& operator[](std::size_t i) { return entries_[i]; }
+  const Entry& operator[](std::size_t i) const { return entries_[i]; }
+  auto begin() { return entries_.begin(); }
+  auto end() { return entries_.end(); }
+  auto begin() const { return entries_.begin(); }
+  auto end() const { return entries_.end(); }
+  void clear() { entries_.clear(); }
+  // Marks the end of command-line processing; later appends come only from
+  // self specs.
+  void terminate() { terminated_ = true; }
+  bool terminated() const { return terminated_; }
+
+private:
+  std::vector<Entry> entries_;
+  bool terminated_ = false;
+};
+
+using switch_table = growing_table<switch_entry>;
+using input_table = growing_table<input_entry>;
+
+// The state of -x: the language given to every input added from now on.
+struct language_state {
+  std::optional<std::string> current_language;
+  int language_mark_count = -1;
+};
+
+// The input whose spec is about to run (or the link).
+struct current_input_record {
+  std::string name;
+  std::string base_name;          // text after the last "/"
+  std::size_t base_length = 0;    // length of base_name
+  std::size_t base_stem_length = 0; // base_name without ".suffix"
+  std::string suffix;             // text after the last ".", may be empty
+  bool stat_cached = false;
+  std::size_t index = 0;          // current_input_index
+
+  void set(std::string_view input_name, std::size_t input_index);
+};
+
+// The command-line tables of this run.
+struct command_tables {
+  switch_table switches;
+  input_table inputs;
+  language_state language;
+  int added_library_count = 0;
+  // Per-input tables, created by input preparation.
+  std::vector<std::string> output_names;
+  std::vector<std::uint8_t> explicit_link;
+  current_input_record current;
+};
+
+// The tables of the one run of this process.
+command_tables& tables();
+
+// Appends a switch; `option` includes its first character ("-o", "-O2").
+void add_switch(std::string_view option, std::vector<std::string> args,
+                bool validated, bool known);
+void add_switch(switch_table& table, std::string_view option,
+                std::vector<std::string> args, bool validated, bool known);
+
+void add_input(std::string_view name, std::optional<std::string> language);
+void add_input(input_table& table, std::string_view name,
+               std::optional<std::string> language);
+
+// Ends command-line processing for both tables.
+void terminate_tables();
+
+} // namespace velk

@@ -1,0 +1,84 @@
+#include "driver/temp_files.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velk {
+
+namespace {
+removal_failure_hook failure_hook = nullptr;
+
+void remove_reporting(const temp_file_list& list) {
+  list.for_each([](const std::string& name) {
+    int error = remove_if_regular(name.c_str());
+    if (error != 0 && failure_hook != nullptr)
+      failure_hook(name, error);
+  });
+}
+} // namespace
+
+void temp_file_list::note(std::string_view name) {
+  if (contains(name))
+    return;
+  storage_.push_back(node{std::string(name),
+                          head_.load(std::memory_order_relaxed)});
+  head_.store(&storage_.back(), std::memory_order_release);
+}
+
+bool temp_file_list::contains(std::string_view name) const {
+  bool found = false;
+  for_each([&](const std::string& n) { found = found || n == name; });
+  return found;
+}
+
+void temp_file_list::remove_all() const {
+  for_each([](const std::string& name) { remove_if_regular(name.c_str()); });
+}
+
+temp_file_list& cleanup_list() {
+  static temp_file_list list;
+  return list;
+}
+
+temp_file_list& failure_list() {
+  static temp_file_list list;
+  return list;
+}
+
+void note_temp_file(std::string_view name, bool on_cleanup, bool on_failure) {
+  if (on_cleanup)
+    cleanup_list().note(name);
+  if (on_failure)
+    failure_list().note(name);
+}
+
+int remove_if_regular(const char* name) {
+  struct stat st;
+  if (stat(name, &st) != 0 || !S_ISREG(st.st_mode))
+    return 0;
+  if (unlink(name) != 0)
+    return errno;
+  return 0;
+}
+
+void set_removal_failure_hook(removal_failure_hook hook) {
+  failure_hook = hook;
+}
+
+void remove_cleanup_files() {
+  remove_reporting(cleanup_list());
+  cleanup_list().forget();
+}
+
+void remove_failure_files() { remove_reporting(failure_list()); }
+
+void forget_failure_files() { failure_list().forget(); }
+
+void remove_files_on_signal() {
+  failure_list().remove_all();
+  cleanup_list().remove_all();
+  cleanup_list().forget();
+}
+
+} // namespace velk

@@ -1,0 +1,68 @@
+// The two lists of files the driver deletes: `cleanup_list` (intermediate
+// files, deleted whatever happens) and `failure_list` (outputs of the
+// compilation or link in progress, deleted when it fails).
+//
+// The signal handler walks these lists asynchronously, so a list only ever
+// grows at its front and is emptied by resetting its head; nodes are never
+// unlinked or freed while the process runs.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <string>
+#include <string_view>
+
+namespace velk {
+
+class temp_file_list {
+public:
+  // Adds a copy of `name` at the front unless the list already holds it.
+  void note(std::string_view name);
+  bool contains(std::string_view name) const;
+  // Calls remove_if_regular on every name, newest first.  Safe in a signal
+  // handler: it neither allocates nor frees.
+  void remove_all() const;
+  void forget() { head_.store(nullptr, std::memory_order_release); }
+  bool empty() const { return head_.load(std::memory_order_acquire) == nullptr; }
+
+  template <typename Visit>
+  void for_each(Visit visit) const {
+    for (const node* n = head_.load(std::memory_order_acquire); n; n = n->next)
+      visit(n->name);
+  }
+
+private:
+  struct node {
+    std::string name;
+    const node* next;
+  };
+  std::deque<node> storage_; // stable addresses for the nodes
+  std::atomic<const node*> head_{nullptr};
+};
+
+temp_file_list& cleanup_list();
+temp_file_list& failure_list();
+
+// Records `name` on the requested lists.
+void note_temp_file(std::string_view name, bool on_cleanup, bool on_failure);
+
+// Deletes `name` only when it exists and is a regular file.  Returns 0, or
+// the error number of a failed deletion.  Async-signal-safe.
+int remove_if_regular(const char* name);
+
+// Reports a failed deletion; set by the driver once diagnostics are ready.
+// Called only outside signal handlers.
+using removal_failure_hook = void (*)(const std::string& name, int error);
+void set_removal_failure_hook(removal_failure_hook hook);
+
+// Deletes every cleanup file and empties the list.
+void remove_cleanup_files();
+// Deletes every failure file; the list is kept.
+void remove_failure_files();
+// Empties the failure list without deleting anything.
+void forget_failure_files();
+
+// The signal-handler form of the two deletions: no reporting.
+void remove_files_on_signal();
+
+} // namespace velk

@@ -1,0 +1,364 @@
+#include "tests/e2e/harness.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace velk::test {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+void make_dir(const std::string& path) {
+  if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+    fail("mkdir " + path);
+}
+
+void copy_file(const std::string& from, const std::string& to, mode_t mode) {
+  // A hard link is a real file for the driver, and costs nothing; copy when
+  // the two trees are on different file systems.
+  if (link(from.c_str(), to.c_str()) == 0)
+    return;
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary);
+  out << in.rdbuf();
+  out.close();
+  chmod(to.c_str(), mode);
+}
+
+void copy_tree(const std::string& from, const std::string& to) {
+  make_dir(to);
+  DIR* dir = opendir(from.c_str());
+  if (dir == nullptr)
+    fail("opendir " + from);
+  while (dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..")
+      continue;
+    std::string src = from + "/" + name, dst = to + "/" + name;
+    struct stat st;
+    if (lstat(src.c_str(), &st) != 0)
+      continue;
+    if (S_ISDIR(st.st_mode))
+      copy_tree(src, dst);
+    else if (S_ISREG(st.st_mode))
+      copy_file(src, dst, st.st_mode & 07777);
+  }
+  closedir(dir);
+}
+
+void remove_tree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0)
+    return;
+  if (S_ISDIR(st.st_mode)) {
+    chmod(path.c_str(), 0755); // tests may take permissions away
+    if (DIR* dir = opendir(path.c_str())) {
+      while (dirent* e = readdir(dir)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..")
+          remove_tree(path + "/" + name);
+      }
+      closedir(dir);
+    }
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+std::string unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size()) {
+      char next = text[++i];
+      out += next == 'n' ? '\n' : next;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string escape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
+  }
+  return out;
+}
+
+} // namespace
+
+std::string stage_dir() {
+  if (const char* s = std::getenv("VELK_TEST_STAGE"))
+    return s;
+  return VELK_TEST_STAGE;
+}
+
+std::string tool_call::joined_args() const {
+  std::string out;
+  for (const std::string& a : args) {
+    if (!out.empty())
+      out += ' ';
+    out += a;
+  }
+  return out;
+}
+
+std::vector<std::string> run_result::programs() const {
+  std::vector<std::string> names;
+  for (const tool_call& c : calls)
+    names.push_back(c.program);
+  return names;
+}
+
+sandbox::sandbox() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base && *base ? base : "/tmp") + "/velk-e2e-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data()) == nullptr)
+    fail("mkdtemp");
+  root_ = buf.data();
+  prefix_ = root_ + "/prefix";
+  work_ = root_ + "/work";
+  tmp_ = root_ + "/tmp";
+  log_ = root_ + "/calls.log";
+  control_ = root_ + "/control";
+  struct stat st;
+  if (stat(stage_dir().c_str(), &st) != 0)
+    throw std::runtime_error("no test stage at " + stage_dir() +
+                             "; build the `stage` target first");
+  copy_tree(stage_dir(), prefix_);
+  make_dir(work_);
+  make_dir(tmp_);
+  std::ofstream(control_).close();
+}
+
+sandbox::~sandbox() { remove_tree(root_); }
+
+std::string sandbox::exec_dir() const {
+  return prefix_ + "/libexec/velk/aarch64-portbld-freebsd14.3/13.3.0";
+}
+
+std::string sandbox::tool_dir() const {
+  return prefix_ + "/aarch64-portbld-freebsd14.3/bin";
+}
+
+void sandbox::set_behaviour(const std::string& program,
+                            const tool_behaviour& b) {
+  std::string& t = control_text_;
+  if (b.exit_status)
+    t += program + " exit " + std::to_string(*b.exit_status) + "\n";
+  if (b.signal_number)
+    t += program + " signal " + std::to_string(*b.signal_number) + "\n";
+  if (b.sleep_ms)
+    t += program + " sleep " + std::to_string(*b.sleep_ms) + "\n";
+  if (b.out)
+    t += program + " stdout " + escape(*b.out) + "\n";
+  if (b.err)
+    t += program + " stderr " + escape(*b.err) + "\n";
+  if (!b.create_output)
+    t += program + " no-output 1\n";
+  std::ofstream(control_, std::ios::trunc) << t;
+}
+
+std::string sandbox::absolute(const std::string& path) const {
+  return !path.empty() && path[0] == '/' ? path : work_ + "/" + path;
+}
+
+void sandbox::write_file(const std::string& path, const std::string& content) {
+  std::string full = absolute(path);
+  for (std::size_t p = full.find('/', root_.size() + 1);
+       p != std::string::npos; p = full.find('/', p + 1))
+    make_dir(full.substr(0, p));
+  std::ofstream(full, std::ios::binary | std::ios::trunc) << content;
+}
+
+bool sandbox::exists(const std::string& path) const {
+  struct stat st;
+  return lstat(absolute(path).c_str(), &st) == 0;
+}
+
+std::string sandbox::read_file(const std::string& path) const {
+  std::ifstream in(absolute(path), std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> sandbox::list_dir(const std::string& path) const {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(absolute(path).c_str())) {
+    while (dirent* e = readdir(dir)) {
+      std::string name = e->d_name;
+      if (name != "." && name != "..")
+        names.push_back(name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<tool_call> sandbox::calls() const {
+  std::vector<tool_call> result;
+  std::ifstream in(log_);
+  std::string line;
+  tool_call current;
+  while (std::getline(in, line)) {
+    if (line.rfind("call ", 0) == 0) {
+      current = tool_call{};
+      current.program = unescape(line.substr(5));
+    } else if (line.rfind("arg ", 0) == 0) {
+      current.args.push_back(unescape(line.substr(4)));
+    } else if (line.rfind("env ", 0) == 0) {
+      std::string rest = line.substr(4);
+      std::size_t eq = rest.find('=');
+      current.env[rest.substr(0, eq)] = unescape(rest.substr(eq + 1));
+    } else if (line.rfind("sigint ", 0) == 0) {
+      current.sigint = line.substr(7);
+    } else if (line == "end") {
+      result.push_back(current);
+    }
+  }
+  return result;
+}
+
+void sandbox::clear_calls() { unlink(log_.c_str()); }
+
+run_result sandbox::run(const std::vector<std::string>& args,
+                        const run_options& opts) {
+  std::map<std::string, std::string> env = {
+      {"PATH", "/usr/bin:/bin"},
+      {"TMPDIR", tmp_},
+      {"LANG", "C"},
+      {"LC_ALL", "C"},
+      {"VELK_STANDIN_LOG", log_},
+      {"VELK_STANDIN_CONTROL", control_},
+  };
+  for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS",
+                           "LSAN_OPTIONS"}) {
+    if (const char* v = std::getenv(keep))
+      env[keep] = v;
+  }
+  for (const auto& [k, v] : opts.env)
+    env[k] = v;
+  for (const std::string& k : opts.unset)
+    env.erase(k);
+
+  std::string program = opts.program.value_or(driver());
+  std::vector<std::string> argv_text;
+  argv_text.push_back(opts.argv0.value_or(program));
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_text)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_text;
+  for (const auto& [k, v] : env)
+    env_text.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (std::string& e : env_text)
+    envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string cwd = opts.cwd.value_or(work_);
+
+  int out_pipe[2], err_pipe[2], in_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0 ||
+      pipe2(in_pipe, O_CLOEXEC) != 0)
+    fail("pipe");
+  pid_t pid = fork();
+  if (pid < 0)
+    fail("fork");
+  if (pid == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    if (chdir(cwd.c_str()) != 0)
+      _exit(127);
+    signal(SIGINT, opts.ignore_sigint ? SIG_IGN : SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  // Standard input is small: write it at once, then close.
+  if (!opts.stdin_text.empty()) {
+    signal(SIGPIPE, SIG_IGN);
+    ssize_t ignored = write(in_pipe[1], opts.stdin_text.data(),
+                            opts.stdin_text.size());
+    (void)ignored;
+  }
+  close(in_pipe[1]);
+
+  run_result result;
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open_count = 2;
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  bool killed = false;
+  while (open_count > 0) {
+    int ready = poll(fds, 2, 1000);
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (!killed && now.tv_sec - start.tv_sec > opts.timeout_seconds) {
+      kill(pid, SIGKILL);
+      killed = true;
+    }
+    if (ready <= 0)
+      continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+        continue;
+      char buf[4096];
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) {
+    result.exit_status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.term_signal = WTERMSIG(status);
+  }
+  result.calls = calls();
+  return result;
+}
+
+} // namespace velk::test

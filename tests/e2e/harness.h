@@ -1,0 +1,100 @@
+// End-to-end test harness: a fresh installed tree per case, with the
+// stand-in toolchain, and a controlled run of one of its programs.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velk::test {
+
+// One call of a stand-in program, read back from its log.
+struct tool_call {
+  std::string program;
+  std::vector<std::string> args; // argv[1] onwards
+  std::map<std::string, std::string> env;
+  std::string sigint; // "ignored", "default" or "handled"
+
+  // The arguments joined by single spaces, for compact comparisons.
+  std::string joined_args() const;
+};
+
+struct run_result {
+  int exit_status = -1; // -1 when the process died of a signal
+  int term_signal = 0;  // 0 when it exited
+  std::string out;
+  std::string err;
+  std::vector<tool_call> calls;
+
+  std::vector<std::string> programs() const; // program names in call order
+};
+
+struct run_options {
+  std::map<std::string, std::string> env; // added to (or replacing) the base
+  std::vector<std::string> unset;         // removed from the base
+  std::optional<std::string> program;     // executable; default bin/velk++
+  std::optional<std::string> argv0;       // argv[0]; default the program path
+  std::optional<std::string> cwd;         // default work()
+  bool ignore_sigint = false;             // start with SIGINT ignored
+  std::string stdin_text;                 // fed to standard input
+  int timeout_seconds = 60;
+};
+
+// What a stand-in program does when called.
+struct tool_behaviour {
+  std::optional<int> exit_status;
+  std::optional<int> signal_number;
+  std::optional<int> sleep_ms;
+  std::optional<std::string> out;
+  std::optional<std::string> err;
+  bool create_output = true;
+};
+
+class sandbox {
+public:
+  sandbox();
+  sandbox(const sandbox&) = delete;
+  sandbox& operator=(const sandbox&) = delete;
+  ~sandbox();
+
+  const std::string& root() const { return root_; }
+  const std::string& prefix() const { return prefix_; } // installed tree
+  const std::string& work() const { return work_; }     // working directory
+  const std::string& tmp() const { return tmp_; }       // TMPDIR
+  std::string driver() const { return prefix_ + "/bin/velk++"; }
+  // Directory of the compiler propers inside the prefix.
+  std::string exec_dir() const;
+  // Directory of the assembler, linker and archive tools inside the prefix.
+  std::string tool_dir() const;
+
+  void set_behaviour(const std::string& program, const tool_behaviour& b);
+
+  // Writes a file (path relative to work() unless absolute).
+  void write_file(const std::string& path, const std::string& content = "");
+  bool exists(const std::string& path) const;
+  std::string read_file(const std::string& path) const;
+  // Names of the entries of a directory (relative to work() unless
+  // absolute), sorted.
+  std::vector<std::string> list_dir(const std::string& path) const;
+
+  // Runs velk++ (or opts.program) with `args`.  The base environment is
+  // PATH=/usr/bin:/bin, TMPDIR=tmp(), LANG=C, LC_ALL=C and the stand-in's
+  // log and control settings; sanitizer settings pass through.
+  run_result run(const std::vector<std::string>& args,
+                 const run_options& opts = {});
+
+  std::vector<tool_call> calls() const;
+  void clear_calls();
+
+private:
+  std::string absolute(const std::string& path) const;
+
+  std::string root_, prefix_, work_, tmp_, log_, control_;
+  std::string control_text_;
+};
+
+// Installed stage that every sandbox copies.
+std::string stage_dir();
+
+} // namespace velk::test
