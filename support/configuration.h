@@ -12,7 +12,8 @@ inline constexpr std::string_view standard_exec_prefix =
     "/usr/local/brae13/lib/velk/";
 inline constexpr std::string_view standard_libexec_prefix =
     "/usr/local/brae13/libexec/velk/";
-inline constexpr std::string_view standard_bin_prefix = "/usr/local/brae13/bin/";
+inline constexpr std::string_view standard_bin_prefix =
+    "/usr/local/brae13/bin/";
 inline constexpr std::string_view target_name = "aarch64-portbld-freebsd14.3";
 inline constexpr std::string_view version = "13.3.0";
 // Target and version joined as the directory under each exec prefix.

@@ -1,0 +1,261 @@
+#include "specs/search_paths.h"
+
+#include "support/configuration.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velk {
+
+namespace {
+
+bool can_search(const std::string& dir) {
+  return access(dir.empty() ? "/" : dir.c_str(), X_OK) == 0;
+}
+
+[[noreturn]] void fatal_relative_system_path(std::string_view path) {
+  std::fprintf(stderr,
+               "velk++: fatal error: system path '%.*s' is not absolute\n"
+               "compilation terminated.\n",
+               static_cast<int>(path.size()), path.data());
+  std::exit(1);
+}
+
+std::string with_slash(std::string dir) {
+  if (!dir.empty() && dir.back() != '/')
+    dir += '/';
+  return dir;
+}
+
+// Removes "component/../" pairs, left to right, while the directory before
+// "/../" cannot be searched: there the "..", taken literally, would not
+// work, while the collapsed form may.
+std::string collapse_dot_dot(std::string text) {
+  std::size_t from = 0;
+  while (true) {
+    std::size_t pos = text.find("/../", from);
+    if (pos == std::string::npos)
+      return text;
+    if (can_search(text.substr(0, pos)))
+      return text;
+    // The component before "/../".
+    std::size_t start = text.rfind('/', pos == 0 ? 0 : pos - 1);
+    start = (start == std::string::npos || pos == 0) ? 0 : start + 1;
+    std::string component = text.substr(start, pos - start);
+    if (component.empty() || component == "..")
+      return text; // "/.." at the start, or "../..": nothing to remove
+    std::size_t end = pos + 4;
+    while (end < text.size() && text[end] == '/')
+      ++end;
+    if (component == ".") {
+      // "./../" also takes the component before ".".
+      if (start == 0)
+        return text;
+      std::size_t prev = text.rfind('/', start >= 2 ? start - 2 : 0);
+      prev = (prev == std::string::npos || start < 2) ? 0 : prev + 1;
+      if (text.substr(prev, start - 1 - prev) == "..")
+        return text;
+      start = prev;
+    }
+    text.erase(start, end - start);
+    from = start == 0 ? 0 : start - 1;
+  }
+}
+
+} // namespace
+
+void search_path_list::insert(search_path_entry entry) {
+  auto it = entries_.begin();
+  while (it != entries_.end() && it->priority <= entry.priority)
+    ++it;
+  max_length_ = std::max(max_length_, entry.prefix.size());
+  entries_.insert(it, std::move(entry));
+}
+
+search_lists& search_paths() {
+  static search_lists lists;
+  return lists;
+}
+
+multilib_dirs& selected_multilib() {
+  static multilib_dirs dirs;
+  return dirs;
+}
+
+prefix_settings& prefixes() {
+  static prefix_settings settings{
+      .standard_prefix = std::string(config::standard_prefix),
+      .default_assembler = std::string(config::default_assembler),
+      .default_linker = std::string(config::default_linker),
+  };
+  return settings;
+}
+
+std::string normalize_prefix(std::string_view prefix, std::string_view key) {
+  std::string text(prefix);
+  const std::string& standard = prefixes().standard_prefix;
+  if (!key.empty() && text.compare(0, standard.size(), standard) == 0 &&
+      (text.size() == standard.size() || text[standard.size()] == '/')) {
+    std::string variable =
+        key[0] == '$' ? std::string(key.substr(1)) : std::string(key) + "_ROOT";
+    const char* value = std::getenv(variable.c_str());
+    std::string replacement = value ? value : standard;
+    // A value may itself name a variable; follow a few such steps.
+    for (int depth = 0;
+         depth < 8 && !replacement.empty() && replacement[0] == '$'; ++depth) {
+      const char* next = std::getenv(replacement.c_str() + 1);
+      replacement = next ? next : standard;
+    }
+    if (replacement.empty())
+      replacement = std::string(config::standard_prefix);
+    text = replacement + text.substr(standard.size());
+  }
+  return collapse_dot_dot(std::move(text));
+}
+
+void add_search_prefix(search_path_list& list, std::string_view prefix,
+                       std::string_view key, int priority,
+                       int machine_suffix_rule, bool uses_os_multilib) {
+  list.insert({normalize_prefix(prefix, key), machine_suffix_rule, priority,
+               uses_os_multilib});
+}
+
+void add_system_prefix(search_path_list& list, std::string_view path,
+                       std::string_view key) {
+  if (path.empty() || path[0] != '/')
+    fatal_relative_system_path(path);
+  const prefix_settings& p = prefixes();
+  std::string text(path);
+  if (p.sysroot) {
+    std::string root = *p.sysroot;
+    if (!root.empty() && root.back() == '/')
+      root.pop_back();
+    text = root + p.sysroot_suffix + text;
+    key = "VELK";
+  }
+  add_search_prefix(list, text, key, 1, 0, true);
+}
+
+std::optional<std::string> walk_search_paths(
+    const search_path_list& list, bool with_multilib,
+    const std::function<std::optional<std::string>(const std::string&)>&
+        visit) {
+  const multilib_dirs& ml = selected_multilib();
+  const std::string machine(config::machine_suffix);
+  const std::string machine_only(config::machine_only_suffix);
+  std::optional<std::string> multi_dir, os_dir, arch_dir;
+  if (with_multilib && ml.multilib_dir && *ml.multilib_dir != ".")
+    multi_dir = *ml.multilib_dir + "/";
+  if (with_multilib && ml.os_dir && *ml.os_dir != ".")
+    os_dir = *ml.os_dir + "/";
+  if (ml.multiarch_dir)
+    arch_dir = *ml.multiarch_dir + "/";
+
+  bool skip_multilib = false, skip_os = false;
+  for (int pass = 0; pass < 2; ++pass) {
+    std::string d = multi_dir.value_or(""), o = os_dir.value_or("");
+    for (const search_path_entry& e : list.entries()) {
+      auto try_dir = [&](const std::string& dir) { return visit(dir); };
+      std::optional<std::string> found;
+      if (!skip_multilib) {
+        if ((found = try_dir(e.prefix + machine + d)))
+          return found;
+        if (e.machine_suffix_rule == 2 &&
+            (found = try_dir(e.prefix + machine_only + d)))
+          return found;
+        if (e.machine_suffix_rule == 0 && arch_dir &&
+            (found = try_dir(e.prefix + *arch_dir)))
+          return found;
+      }
+      if (e.machine_suffix_rule == 0) {
+        bool skip = e.uses_os_multilib ? skip_os : skip_multilib;
+        if (!skip && (found = try_dir(e.prefix + (e.uses_os_multilib ? o : d))))
+          return found;
+      }
+    }
+    if (pass == 1 || (!multi_dir && !os_dir))
+      break;
+    // Second pass: the plain suffixes for what had a multilib directory,
+    // nothing again for what had none.
+    if (multi_dir)
+      multi_dir.reset();
+    else
+      skip_multilib = true;
+    if (os_dir)
+      os_dir.reset();
+    else
+      skip_os = true;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> find_file_in(const search_path_list& list,
+                                        std::string_view name, access_mode mode,
+                                        bool with_multilib) {
+  auto passes = [mode](const std::string& path) {
+    if (mode == access_mode::read)
+      return access(path.c_str(), R_OK) == 0;
+    struct stat st;
+    return access(path.c_str(), X_OK) == 0 && stat(path.c_str(), &st) == 0 &&
+           !S_ISDIR(st.st_mode);
+  };
+  std::string file(name);
+  if (!file.empty() && file[0] == '/')
+    return passes(file) ? std::optional<std::string>(file) : std::nullopt;
+  return walk_search_paths(
+      list, with_multilib,
+      [&](const std::string& dir) -> std::optional<std::string> {
+        std::string candidate = dir + file;
+        if (passes(candidate))
+          return candidate;
+        return std::nullopt;
+      });
+}
+
+std::optional<std::string> find_program(std::string_view name) {
+  const prefix_settings& p = prefixes();
+  const std::string* configured = name == "as"   ? &p.default_assembler
+                                  : name == "ld" ? &p.default_linker
+                                                 : nullptr;
+  if (configured && !configured->empty() &&
+      access(configured->c_str(), X_OK) == 0)
+    return *configured;
+  return find_file_in(search_paths().exec, name, access_mode::execute, false);
+}
+
+std::string search_path_text(const search_path_list& list,
+                             std::string_view leading_text, bool check_dirs,
+                             bool with_multilib) {
+  std::string text(leading_text);
+  text += '=';
+  bool first = true;
+  walk_search_paths(list, with_multilib,
+                    [&](const std::string& dir) -> std::optional<std::string> {
+                      if (check_dirs && !is_usable_directory(dir, false))
+                        return std::nullopt;
+                      if (!first)
+                        text += ':';
+                      text += dir;
+                      first = false;
+                      return std::nullopt;
+                    });
+  return text;
+}
+
+bool is_usable_directory(std::string_view path, bool for_linker) {
+  std::string dir(path);
+  if (for_linker) {
+    std::string plain = dir;
+    while (plain.size() > 1 && plain.back() == '/')
+      plain.pop_back();
+    if (plain == "/lib" || plain == "/usr/lib")
+      return false;
+  }
+  dir = with_slash(dir) + ".";
+  struct stat st;
+  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace velk
