@@ -30,28 +30,28 @@ driver::driver(bool resettable, bool tracing)
 driver::~driver() = default;
 
 int driver::main(int argc, char** argv) {
-  set_program_name(argc > 0 ? argv[0] : "velk++");  // step 1
-  expand_response_files(argc, argv);                // step 2
-  decode_argv(argc, argv);                          // step 3
-  global_initializations();                         // step 4
-  build_multilib_strings();                         // step 5
-  set_up_specs(argc, argv);                         // step 6
-  export_assembler_options();                       // step 7
-  export_driver_path(argc > 0 ? argv[0] : "");      // step 8
-  find_lto_wrapper();                               // step 9
-  export_offload_targets();                         // step 10
-  report_unrecognized_options();                    // step 11
-  if (maybe_complete())                             // step 12
+  set_program_name(argc > 0 ? argv[0] : "velk++"); // step 1
+  expand_response_files(argc, argv);               // step 2
+  decode_argv(argc, argv);                         // step 3
+  global_initializations();                        // step 4
+  build_multilib_strings();                        // step 5
+  set_up_specs(argc, argv);                        // step 6
+  export_assembler_options();                      // step 7
+  export_driver_path(argc > 0 ? argv[0] : "");     // step 8
+  find_lto_wrapper();                              // step 9
+  export_offload_targets();                        // step 10
+  report_unrecognized_options();                   // step 11
+  if (maybe_complete())                            // step 12
     return 0;
-  if (report_and_maybe_exit())                      // step 13
+  if (report_and_maybe_exit()) // step 13
     return 0;
-  prepare_infiles();                                // step 14
+  prepare_infiles(); // step 14
   if (counters().error_count > 0)
     return exit_status_rule();
-  do_spec_on_infiles();                             // step 15
-  maybe_run_linker(argc > 0 ? argv[0] : "");        // step 16
-  final_actions();                                  // step 17
-  return exit_status_rule();                        // step 18
+  do_spec_on_infiles();                      // step 15
+  maybe_run_linker(argc > 0 ? argv[0] : ""); // step 16
+  final_actions();                           // step 17
+  return exit_status_rule();                 // step 18
 }
 
 void driver::set_program_name(const char* argv0) {
@@ -98,8 +98,12 @@ void driver::export_driver_path(const char*) {}
 void driver::find_lto_wrapper() {}
 void driver::export_offload_targets() {}
 void driver::report_unrecognized_options() {}
-bool driver::maybe_complete() { return false; }
-bool driver::report_and_maybe_exit() { return false; }
+bool driver::maybe_complete() {
+  return false;
+}
+bool driver::report_and_maybe_exit() {
+  return false;
+}
 
 void driver::prepare_infiles() {
   const command_tables& t = tables();

@@ -17,6 +17,8 @@ int exit_status_rule(const run_counters& c) {
   return 1;
 }
 
-int exit_status_rule() { return exit_status_rule(counters()); }
+int exit_status_rule() {
+  return exit_status_rule(counters());
+}
 
 } // namespace velk

@@ -54,8 +54,7 @@ void install_signal_handlers() {
 rlim_t raised_stack_limit(const rlimit& current) {
   if (current.rlim_cur == RLIM_INFINITY || current.rlim_cur >= wanted_stack)
     return current.rlim_cur;
-  if (current.rlim_max != RLIM_INFINITY &&
-      current.rlim_cur >= current.rlim_max)
+  if (current.rlim_max != RLIM_INFINITY && current.rlim_cur >= current.rlim_max)
     return current.rlim_cur;
   rlim_t limit = wanted_stack;
   if (current.rlim_max != RLIM_INFINITY && current.rlim_max < limit)
@@ -74,6 +73,8 @@ void raise_stack_limit() {
   setrlimit(RLIMIT_STACK, &current);
 }
 
-bool register_cleanup_at_exit() { return std::atexit(cleanup_at_exit) == 0; }
+bool register_cleanup_at_exit() {
+  return std::atexit(cleanup_at_exit) == 0;
+}
 
 } // namespace velk

@@ -90,12 +90,12 @@ struct language_state {
 // The input whose spec is about to run (or the link).
 struct current_input_record {
   std::string name;
-  std::string base_name;          // text after the last "/"
-  std::size_t base_length = 0;    // length of base_name
+  std::string base_name;            // text after the last "/"
+  std::size_t base_length = 0;      // length of base_name
   std::size_t base_stem_length = 0; // base_name without ".suffix"
-  std::string suffix;             // text after the last ".", may be empty
+  std::string suffix;               // text after the last ".", may be empty
   bool stat_cached = false;
-  std::size_t index = 0;          // current_input_index
+  std::size_t index = 0; // current_input_index
 
   void set(std::string_view input_name, std::size_t input_index);
 };

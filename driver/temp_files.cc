@@ -21,8 +21,8 @@ void remove_reporting(const temp_file_list& list) {
 void temp_file_list::note(std::string_view name) {
   if (contains(name))
     return;
-  storage_.push_back(node{std::string(name),
-                          head_.load(std::memory_order_relaxed)});
+  storage_.push_back(
+      node{std::string(name), head_.load(std::memory_order_relaxed)});
   head_.store(&storage_.back(), std::memory_order_release);
 }
 
@@ -71,9 +71,13 @@ void remove_cleanup_files() {
   cleanup_list().forget();
 }
 
-void remove_failure_files() { remove_reporting(failure_list()); }
+void remove_failure_files() {
+  remove_reporting(failure_list());
+}
 
-void forget_failure_files() { failure_list().forget(); }
+void forget_failure_files() {
+  failure_list().forget();
+}
 
 void remove_files_on_signal() {
   failure_list().remove_all();

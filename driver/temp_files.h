@@ -23,7 +23,9 @@ public:
   // handler: it neither allocates nor frees.
   void remove_all() const;
   void forget() { head_.store(nullptr, std::memory_order_release); }
-  bool empty() const { return head_.load(std::memory_order_acquire) == nullptr; }
+  bool empty() const {
+    return head_.load(std::memory_order_acquire) == nullptr;
+  }
 
   template <typename Visit>
   void for_each(Visit visit) const {

@@ -25,8 +25,8 @@ TEST(ExitStatusRule, EveryRow) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(exit_status_rule(c.counters), c.status)
-        << c.counters.interrupt_count << " " << c.counters.highest_status
-        << " " << c.counters.pass_exit_codes << " " << c.counters.error_count;
+        << c.counters.interrupt_count << " " << c.counters.highest_status << " "
+        << c.counters.pass_exit_codes << " " << c.counters.error_count;
   }
 }
 

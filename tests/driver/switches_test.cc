@@ -66,14 +66,10 @@ TEST(CurrentInput, SuffixRules) {
     std::size_t stem_length;
     const char* suffix;
   } cases[] = {
-      {"hello.cc", "hello.cc", 5, "cc"},
-      {".hidden", ".hidden", 7, ""},
-      {"a.b.c", "a.b.c", 3, "c"},
-      {"dir.x/file", "file", 4, ""},
-      {"dir/.x.c", ".x.c", 2, "c"},
-      {"-", "-", 1, ""},
-      {"trailing.", "trailing.", 8, ""},
-      {"/abs/path/x.S", "x.S", 1, "S"},
+      {"hello.cc", "hello.cc", 5, "cc"}, {".hidden", ".hidden", 7, ""},
+      {"a.b.c", "a.b.c", 3, "c"},        {"dir.x/file", "file", 4, ""},
+      {"dir/.x.c", ".x.c", 2, "c"},      {"-", "-", 1, ""},
+      {"trailing.", "trailing.", 8, ""}, {"/abs/path/x.S", "x.S", 1, "S"},
   };
   for (const auto& c : cases) {
     current_input_record r;

@@ -159,7 +159,9 @@ sandbox::sandbox() {
   std::ofstream(control_).close();
 }
 
-sandbox::~sandbox() { remove_tree(root_); }
+sandbox::~sandbox() {
+  remove_tree(root_);
+}
 
 std::string sandbox::exec_dir() const {
   return prefix_ + "/libexec/velk/aarch64-portbld-freebsd14.3/13.3.0";
@@ -193,8 +195,8 @@ std::string sandbox::absolute(const std::string& path) const {
 
 void sandbox::write_file(const std::string& path, const std::string& content) {
   std::string full = absolute(path);
-  for (std::size_t p = full.find('/', root_.size() + 1);
-       p != std::string::npos; p = full.find('/', p + 1))
+  for (std::size_t p = full.find('/', root_.size() + 1); p != std::string::npos;
+       p = full.find('/', p + 1))
     make_dir(full.substr(0, p));
   std::ofstream(full, std::ios::binary | std::ios::trunc) << content;
 }
@@ -249,7 +251,9 @@ std::vector<tool_call> sandbox::calls() const {
   return result;
 }
 
-void sandbox::clear_calls() { unlink(log_.c_str()); }
+void sandbox::clear_calls() {
+  unlink(log_.c_str());
+}
 
 run_result sandbox::run(const std::vector<std::string>& args,
                         const run_options& opts) {
@@ -261,8 +265,8 @@ run_result sandbox::run(const std::vector<std::string>& args,
       {"VELK_STANDIN_LOG", log_},
       {"VELK_STANDIN_CONTROL", control_},
   };
-  for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS",
-                           "LSAN_OPTIONS"}) {
+  for (const char* keep :
+       {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
     if (const char* v = std::getenv(keep))
       env[keep] = v;
   }
@@ -312,8 +316,8 @@ run_result sandbox::run(const std::vector<std::string>& args,
   // Standard input is small: write it at once, then close.
   if (!opts.stdin_text.empty()) {
     signal(SIGPIPE, SIG_IGN);
-    ssize_t ignored = write(in_pipe[1], opts.stdin_text.data(),
-                            opts.stdin_text.size());
+    ssize_t ignored =
+        write(in_pipe[1], opts.stdin_text.data(), opts.stdin_text.size());
     (void)ignored;
   }
   close(in_pipe[1]);

@@ -11,8 +11,8 @@ namespace {
 TEST(Harness, InstalledTreeHoldsDriverAndToolchain) {
   sandbox box;
   EXPECT_TRUE(box.exists(box.driver()));
-  for (const char* p : {"tarn1", "tarn1xx", "loom1", "sheaf2", "loomer",
-                        "libweft.so"})
+  for (const char* p :
+       {"tarn1", "tarn1xx", "loom1", "sheaf2", "loomer", "libweft.so"})
     EXPECT_TRUE(box.exists(box.exec_dir() + "/" + p)) << p;
   for (const char* p : {"as", "ld", "ar", "nm", "ranlib"})
     EXPECT_TRUE(box.exists(box.tool_dir() + "/" + p)) << p;
@@ -38,8 +38,8 @@ TEST(Harness, StandinRecordsCallsAndCreatesOutput) {
 
 TEST(Harness, StandinBehaviours) {
   sandbox box;
-  box.set_behaviour("as", {.exit_status = 3, .out = "to out\n",
-                           .err = "to err\n"});
+  box.set_behaviour("as",
+                    {.exit_status = 3, .out = "to out\n", .err = "to err\n"});
   box.set_behaviour("ld", {.signal_number = SIGSEGV});
   run_result as = box.run({}, {.program = box.tool_dir() + "/as"});
   EXPECT_EQ(as.exit_status, 3);

@@ -36,9 +36,9 @@
 namespace {
 
 constexpr const char* recorded_variables[] = {
-    "SHEAF_VELK",     "SHEAF_VELK_OPTIONS",   "SHEAF_LOOMER",
-    "SHEAF_AS_OPTIONS", "OFFLOAD_TARGET_NAMES", "COMPILER_PATH",
-    "LIBRARY_PATH",   "VELK_EXEC_PREFIX",     "MAKEFLAGS",
+    "SHEAF_VELK",        "SHEAF_VELK_OPTIONS",   "SHEAF_LOOMER",
+    "SHEAF_AS_OPTIONS",  "OFFLOAD_TARGET_NAMES", "COMPILER_PATH",
+    "LIBRARY_PATH",      "VELK_EXEC_PREFIX",     "MAKEFLAGS",
     "SOURCE_DATE_EPOCH",
 };
 
@@ -106,9 +106,8 @@ behaviour read_control(const std::string& program) {
       return;
     std::size_t s2 = l.find(' ', s1 + 1);
     std::string who = l.substr(0, s1);
-    std::string key = l.substr(s1 + 1, s2 == std::string::npos
-                                           ? std::string::npos
-                                           : s2 - s1 - 1);
+    std::string key = l.substr(
+        s1 + 1, s2 == std::string::npos ? std::string::npos : s2 - s1 - 1);
     std::string value =
         s2 == std::string::npos ? std::string() : unescape(l.substr(s2 + 1));
     if (who != program && who != "*")
