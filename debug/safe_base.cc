@@ -237,9 +237,12 @@ void _Safe_iterator_base::_M_detach_single() noexcept {
 }
 
 void _Safe_iterator_base::_M_reset() noexcept {
-  store_owner(*this, nullptr);
+  // The owner goes last: an iterator's own thread that sees it gone takes
+  // no lock and may free the iterator at once, so nothing may be written to
+  // it after that store.
   _M_prev_link = nullptr;
   _M_next_link = nullptr;
+  store_owner(*this, nullptr);
 }
 
 bool _Safe_iterator_base::_M_singular() const noexcept {

@@ -154,9 +154,11 @@ TEST(DebugErrorFormatter, FieldsOfAnIterator) {
   report r = report_of(
       [] {
         _Error_formatter f(nullptr, 0);
-        f._M_iterator(
-            at(0x1000), "__it", &typeid(int*), __zeb_debug::__const_iterator,
-            static_cast<__zeb_debug::_Iterator_state>(99), at(0x2000), nullptr);
+        f._M_iterator(at(0x1000), "__it", &typeid(int*),
+                      __zeb_debug::__const_iterator, __zeb_debug::__end,
+                      at(0x2000), nullptr);
+        // A state no header passes prints as unknown.
+        f._M_params[0]._M_variant._M_iterator._M_iter_state = 99;
         f._M_text = "%1.name; %1.type; %1.address; %1.constness; %1.state; "
                     "%1.sequence; %1.seq_type;";
         f._M_error();
