@@ -117,8 +117,11 @@ void wrap_text(message_printer& pp, std::string_view text) {
 std::string error_text(int error) {
 #ifdef __GLIBC__
   if (strerrordesc_np(error) == nullptr) {
-    std::string text = translate("undocumented error #");
-    return text + std::to_string(error);
+    const char* format = translate("undocumented error #%d");
+    int size = std::snprintf(nullptr, 0, format, error);
+    std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, error);
+    return text;
   }
 #endif
   return std::strerror(error);

@@ -1,28 +1,15 @@
 #include "driver/driver.h"
 
+#include "diagnostics/diagnostic.h"
 #include "driver/exit_status.h"
 #include "driver/process_setup.h"
 #include "driver/switches.h"
 #include "driver/temp_files.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <string_view>
 
 namespace velk {
-
-namespace {
-
-std::string driver_program_name = "velk++";
-
-[[noreturn]] void fatal(const char* message) {
-  std::fprintf(stderr, "%s: fatal error: %s\ncompilation terminated.\n",
-               driver_program_name.c_str(), message);
-  std::exit(1);
-}
-
-} // namespace
 
 driver::driver(bool resettable, bool tracing)
     : resettable_(resettable), tracing_(tracing) {}
@@ -33,7 +20,7 @@ int driver::main(int argc, char** argv) {
   set_program_name(argc > 0 ? argv[0] : "velk++"); // step 1
   expand_response_files(argc, argv);               // step 2
   decode_argv(argc, argv);                         // step 3
-  global_initializations();                        // step 4
+  global_initializations(argc > 0 ? argv[0] : ""); // step 4
   build_multilib_strings();                        // step 5
   set_up_specs(argc, argv);                        // step 6
   export_assembler_options();                      // step 7
@@ -46,7 +33,7 @@ int driver::main(int argc, char** argv) {
   if (report_and_maybe_exit()) // step 13
     return 0;
   prepare_infiles(); // step 14
-  if (counters().error_count > 0)
+  if (error_count() > 0)
     return exit_status_rule();
   do_spec_on_infiles();                      // step 15
   maybe_run_linker(argc > 0 ? argv[0] : ""); // step 16
@@ -55,11 +42,7 @@ int driver::main(int argc, char** argv) {
 }
 
 void driver::set_program_name(const char* argv0) {
-  std::string_view name(argv0);
-  std::size_t slash = name.rfind('/');
-  if (slash != std::string_view::npos)
-    name.remove_prefix(slash + 1);
-  driver_program_name = std::string(name);
+  ::velk::set_program_name(argv0);
 }
 
 void driver::expand_response_files(int&, char**&) {}
@@ -68,9 +51,15 @@ void driver::decode_argv(int argc, char** argv) {
   arguments_.assign(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
-void driver::global_initializations() {
+void driver::global_initializations(const char* argv0) {
+  // The message catalogue is found relative to where the program runs, as
+  // its other directories are (links resolved unless told otherwise).
+  bool canonical = std::find(arguments_.begin(), arguments_.end(),
+                             "-no-canonical-prefixes") == arguments_.end();
+  init_message_catalog(argv0, canonical);
+  engine_init(global_engine, 0);
   if (!register_cleanup_at_exit())
-    fatal("atexit failed");
+    fatal_error(unknown_location, "atexit failed");
   install_signal_handlers();
   raise_stack_limit();
 }
@@ -108,7 +97,7 @@ bool driver::report_and_maybe_exit() {
 void driver::prepare_infiles() {
   const command_tables& t = tables();
   if (static_cast<int>(t.inputs.size()) == t.added_library_count)
-    fatal("no input files");
+    fatal_error(unknown_location, "no input files");
   explicit_link_.assign(t.inputs.size(), 0);
 }
 
@@ -116,7 +105,7 @@ void driver::do_spec_on_infiles() {}
 void driver::maybe_run_linker(const char*) {}
 
 void driver::final_actions() {
-  if (counters().error_count > 0)
+  if (error_count() > 0)
     remove_failure_files();
   remove_cleanup_files();
 }

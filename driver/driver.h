@@ -26,7 +26,7 @@ private:
   void set_program_name(const char* argv0);
   void expand_response_files(int& argc, char**& argv);
   void decode_argv(int argc, char** argv);
-  void global_initializations();
+  void global_initializations(const char* argv0);
   void build_multilib_strings();
   void set_up_specs(int argc, char** argv);
   void export_assembler_options();

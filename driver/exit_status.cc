@@ -1,5 +1,7 @@
 #include "driver/exit_status.h"
 
+#include "diagnostics/diagnostic.h"
+
 namespace velk {
 
 run_counters& counters() {
@@ -17,8 +19,14 @@ int exit_status_rule(const run_counters& c) {
   return 1;
 }
 
+int error_count() {
+  return counters().error_count + error_and_sorry_count();
+}
+
 int exit_status_rule() {
-  return exit_status_rule(counters());
+  run_counters now = counters();
+  now.error_count = error_count();
+  return exit_status_rule(now);
 }
 
 } // namespace velk

@@ -10,13 +10,19 @@ struct run_counters {
   int error_count = 0; // errors and "sorry" messages
 };
 
-// The counters of this process.  The error count mirrors the diagnostic
-// engine's once it is wired in.
+// The counters of this process.  Here `error_count` holds only the failures
+// the driver counts itself (a failed compilation or link); the errors and
+// "sorry" messages reported through the diagnostic engine are counted
+// there.  error_count() gives the sum.
 run_counters& counters();
+
+// Every error of the run so far.
+int error_count();
 
 // 2 after an interrupted pipeline, 0 without errors, the highest subprocess
 // status under -pass-exit-codes, else 1.
 int exit_status_rule(const run_counters& c);
+// The rule applied to this process's counters and the engine's errors.
 int exit_status_rule();
 
 } // namespace velk
