@@ -46,11 +46,13 @@ const int numbers[] = {1, -2, 30};
 
 // Every directive in the POSIX locale, where both quotes are apostrophes.
 TEST(PrettyPrint, DirectivesTable) {
+  // Arguments are views: the string must outlive the table.
+  const std::string owned_a = "a";
   const std::vector<directive_case> cases = {
       {"plain text", {}, "plain text"},
       {"100%%", {}, "100%"},
       {"%s", {"foo"}, "foo"},
-      {"%s and %s", {std::string("a"), std::string_view("b")}, "a and b"},
+      {"%s and %s", {owned_a, std::string_view("b")}, "a and b"},
       {"%qs", {"foo"}, "'foo'"},
       {"%<-Wall%>", {}, "'-Wall'"},
       {"it%'s", {}, "it's"},
