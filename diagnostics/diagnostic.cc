@@ -400,8 +400,14 @@ bool engine_report(diagnostic_engine& e, diagnostic_record& d) {
     if (d.kind == kind_ignored)
       return false;
   }
-  if (unreportable)
-    return false;
+  if (unreportable) {
+    bool all_in_system_headers = true;
+    for (location_t l : d.job.locations)
+      all_in_system_headers =
+          all_in_system_headers && expand(e, l).in_system_header;
+    if (all_in_system_headers)
+      return false;
+  }
 
   if (d.kind != kind_note && d.kind != kind_ice)
     check_max_errors(e, false);

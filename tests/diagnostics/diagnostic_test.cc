@@ -466,6 +466,31 @@ TEST_F(Engine, LocationsGiveFileLineAndColumn) {
   EXPECT_EQ(stderr_of([] { error_at(7, "e"); }), "<built-in>: error: e\n");
 }
 
+// Warnings from system headers are dropped unless -Wsystem-headers; a
+// warning whose chain leaves the system headers is still shown.
+TEST_F(Engine, SystemHeaderWarnings) {
+  e.location_expander = [](location_t l) {
+    expanded_location x;
+    x.file = l >= 100 ? "/usr/include/a.h" : "a.cc";
+    x.line = 1;
+    x.in_system_header = l >= 100;
+    return x;
+  };
+  EXPECT_EQ(stderr_of([] {
+              EXPECT_FALSE(warning_at(100, 0, "w"));
+              EXPECT_FALSE(pedwarn(100, 0, "p"));
+            }),
+            "");
+  diagnostic_record d;
+  const location_t chain[] = {100, 5};
+  diagnostic_set_info(d, "inlined", {}, 0, chain, kind_warning);
+  EXPECT_EQ(stderr_of([&] { engine_report(global_engine, d); }),
+            "/usr/include/a.h:1: warning: inlined\n");
+  e.warn_system_headers = true;
+  EXPECT_EQ(stderr_of([] { warning_at(100, 0, "w"); }),
+            "/usr/include/a.h:1: warning: w\n");
+}
+
 TEST_F(Engine, ExtraDiagnosticOutput) {
   struct {
     const char* value;
