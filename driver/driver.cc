@@ -1,12 +1,19 @@
 #include "driver/driver.h"
 
 #include "diagnostics/diagnostic.h"
+#include "driver/command_line.h"
 #include "driver/exit_status.h"
+#include "driver/external_programs.h"
 #include "driver/process_setup.h"
 #include "driver/switches.h"
 #include "driver/temp_files.h"
+#include "options/decode.h"
+#include "options/handle.h"
+#include "options/option_codes.h"
+#include "options/suggestions.h"
+#include "specs/search_paths.h"
+#include "support/environment.h"
 
-#include <algorithm>
 #include <string_view>
 
 namespace velk {
@@ -48,14 +55,19 @@ void driver::set_program_name(const char* argv0) {
 void driver::expand_response_files(int&, char**&) {}
 
 void driver::decode_argv(int argc, char** argv) {
-  arguments_.assign(argv + (argc > 0 ? 1 : 0), argv + argc);
+  environment().init(resettable_, tracing_);
+  init_options_once();
+  init_options_struct(&global_options, &global_options_set);
+  decoded_ = decode_argument_list(argc, argv, OPTF_DRIVER);
 }
 
 void driver::global_initializations(const char* argv0) {
   // The message catalogue is found relative to where the program runs, as
   // its other directories are (links resolved unless told otherwise).
-  bool canonical = std::find(arguments_.begin(), arguments_.end(),
-                             "-no-canonical-prefixes") == arguments_.end();
+  bool canonical = true;
+  for (std::size_t i = 1; i < decoded_.size(); ++i)
+    if (decoded_[i].index == option_code("-no-canonical-prefixes"))
+      canonical = false;
   init_message_catalog(argv0, canonical);
   engine_init(global_engine, 0);
   if (!register_cleanup_at_exit())
@@ -66,30 +78,79 @@ void driver::global_initializations(const char* argv0) {
 
 void driver::build_multilib_strings() {}
 
-void driver::set_up_specs(int, char**) {
-  // Until the option machinery decodes the command line, every argument
-  // that is not an option is an input and "-o" takes the next argument.
-  for (std::size_t i = 0; i < arguments_.size(); ++i) {
-    const std::string& arg = arguments_[i];
-    if (arg == "-o" && i + 1 < arguments_.size()) {
-      add_switch("-o", {arguments_[++i]}, false, true);
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      add_switch(arg, {}, true, false);
-    } else {
-      add_input(arg, tables().language.current_language);
-    }
-  }
-  terminate_tables();
+void driver::set_up_specs(int argc, char** argv) {
+  process_command(decoded_, argc > 0 ? argv[0] : "");
+  environment().set_verbose(verbose_requested());
 }
 
-void driver::export_assembler_options() {}
-void driver::export_driver_path(const char*) {}
-void driver::find_lto_wrapper() {}
-void driver::export_offload_targets() {}
-void driver::report_unrecognized_options() {}
-bool driver::maybe_complete() {
-  return false;
+void driver::export_assembler_options() {
+  const std::vector<std::string>& args = assembler_args();
+  if (args.empty())
+    return;
+  // Each argument in single quotes, as the assembler's reader expects;
+  // quotes inside are not escaped.
+  std::string value = "SHEAF_AS_OPTIONS=";
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (i > 0)
+      value += ' ';
+    value += '\'' + args[i] + '\'';
+  }
+  environment().xput(value);
 }
+
+void driver::export_driver_path(const char* argv0) {
+  environment().xput(std::string("SHEAF_VELK=") + argv0);
+}
+
+void driver::find_lto_wrapper() {
+  if (settings().dump.compile_only)
+    return;
+  std::optional<std::string> path = find_program(programs::lto_wrapper);
+  if (!path)
+    return;
+  std::string escaped;
+  for (char c : *path) {
+    if (c == ' ' || c == '\t')
+      escaped += '\\';
+    escaped += c;
+  }
+  lto_wrapper_spec_ = escaped;
+  environment().xput("SHEAF_LOOMER=" + escaped);
+}
+
+void driver::export_offload_targets() {
+  std::optional<std::string>& list = settings().offload_targets;
+  if (list && !list->empty())
+    environment().xput("OFFLOAD_TARGET_NAMES=" + *list);
+  list.reset();
+}
+
+void driver::report_unrecognized_options() {
+  // Until the specs validate switches, the switches the option table does
+  // not know at all are the unrecognised ones.
+  for (const switch_entry& sw : tables().switches) {
+    if (sw.validated || sw.known)
+      continue;
+    if (std::optional<std::string_view> hint = suggest_option(sw.name)) {
+      std::string hint_text(*hint);
+      error_at_input(
+          "unrecognized command-line option %<-%s%>; did you mean %<-%s%>?",
+          sw.name.c_str(), hint_text.c_str());
+    } else {
+      error_at_input("unrecognized command-line option %<-%s%>",
+                     sw.name.c_str());
+    }
+  }
+}
+
+bool driver::maybe_complete() {
+  const std::optional<std::string>& prefix = settings().completion_prefix;
+  if (!prefix)
+    return false;
+  print_completions(*prefix);
+  return true;
+}
+
 bool driver::report_and_maybe_exit() {
   return false;
 }

@@ -2,6 +2,8 @@
 // vector to the exit status.
 #pragma once
 
+#include "options/option_table.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,7 +45,8 @@ private:
 
   bool resettable_;
   bool tracing_;
-  std::vector<std::string> arguments_; // decoded command line
+  std::vector<decoded_option> decoded_;
+  std::string lto_wrapper_spec_; // value of %(loomer)
   std::vector<std::uint8_t> explicit_link_;
 };
 
