@@ -849,6 +849,10 @@ namespace detail {
 bool report(location_t location, diagnostic_kind kind, int option,
             const char* format, std::span<const format_arg> args,
             int saved_errno, const diagnostic_metadata* metadata) {
+  // A report before the engine is set up (a failure while the command line
+  // is decoded) still reaches the user.
+  if (global_engine.starter == nullptr)
+    engine_init(global_engine, 0);
   diagnostic_group group(global_engine);
   diagnostic_record d;
   const location_t locations[] = {location};
@@ -866,6 +870,8 @@ bool report(location_t location, diagnostic_kind kind, int option,
 bool report_plural(location_t location, diagnostic_kind kind, int option,
                    unsigned long n, const char* singular, const char* plural,
                    std::span<const format_arg> args, int saved_errno) {
+  if (global_engine.starter == nullptr)
+    engine_init(global_engine, 0);
   diagnostic_group group(global_engine);
   diagnostic_record d;
   const location_t locations[] = {location};

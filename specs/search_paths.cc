@@ -1,8 +1,8 @@
 #include "specs/search_paths.h"
 
+#include "diagnostics/diagnostic.h"
 #include "support/configuration.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,11 +16,9 @@ bool can_search(const std::string& dir) {
 }
 
 [[noreturn]] void fatal_relative_system_path(std::string_view path) {
-  std::fprintf(stderr,
-               "velk++: fatal error: system path '%.*s' is not absolute\n"
-               "compilation terminated.\n",
-               static_cast<int>(path.size()), path.data());
-  std::exit(1);
+  std::string text(path);
+  fatal_error(unknown_location, "system path %qs is not absolute",
+              text.c_str());
 }
 
 std::string with_slash(std::string dir) {

@@ -234,6 +234,29 @@ TEST(ProcessCommand, RelocatedTree) {
   ASSERT_GE(p.exec.size(), 2u);
   EXPECT_EQ(p.exec[0], root + "/bin/../libexec/velk/ 0");
   EXPECT_EQ(p.startfile[0], root + "/bin/../lib/velk/ 0");
+  // Run through a symbolic link, the tree is where the link points, unless
+  // -no-canonical-prefixes says to take the link's own place.
+  ASSERT_EQ(mkdir((root + "/elsewhere").c_str(), 0755), 0);
+  std::string program = root + "/bin/velk++";
+  FILE* f = std::fopen(program.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+  std::string link = root + "/elsewhere/velk++";
+  ASSERT_EQ(symlink(program.c_str(), link.c_str()), 0);
+  char* real = realpath(root.c_str(), nullptr);
+  ASSERT_NE(real, nullptr);
+  std::string real_root = real;
+  std::free(real);
+  processed linked = run_process_command({"x.c"}, {}, link);
+  EXPECT_EQ(linked.startfile[0], real_root + "/bin/../lib/velk/ 0");
+  processed literal =
+      run_process_command({"-no-canonical-prefixes", "x.c"}, {}, link);
+  EXPECT_EQ(literal.startfile[0], root + "/elsewhere/../lib/velk/ 0");
+  EXPECT_EQ(literal.exec[0], root + "/elsewhere/../libexec/velk/ 0");
+  unlink(link.c_str());
+  unlink(program.c_str());
+  rmdir((root + "/elsewhere").c_str());
   // Where bin/ cannot be searched, the "/../" collapses.
   ASSERT_EQ(rmdir((root + "/bin").c_str()), 0);
   ASSERT_EQ(rmdir(root.c_str()), 0);
