@@ -671,7 +671,8 @@ bool common_handle_option(option_values* opts, option_values_set* opts_set,
     engine_set_fatal_errors(engine, value != 0);
     break;
   case option_code("-fmax-errors="):
-    engine_set_max_errors(engine, static_cast<unsigned>(value));
+    // The variable, not the value: a value too big for it was refused.
+    engine_set_max_errors(engine, static_cast<unsigned>(opts->flag_max_errors));
     break;
   case option_code("-w"):
     engine_set_inhibit_warnings(engine, value != 0);
