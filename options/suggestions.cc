@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <span>
 
 #include "diagnostics/internal_check.h"
 #include "options/decode.h"
@@ -28,11 +29,11 @@ suggestion_list& suggestions() {
   return list;
 }
 
-// Adds the spellings of an option whose argument is one of `values`.
-template <typename Values>
+// Adds the spellings of an enumeration option with each of its values.
 void add_with_values(std::vector<std::string>& list,
-                     const option_record& option, const Values& values) {
-  for (const auto& value : values) {
+                     const option_record& option,
+                     std::span<const enum_value> values) {
+  for (const enum_value& value : values) {
     std::string text(option.text);
     text += value.text;
     add_misspelling_candidates(list, option, text);
