@@ -3,6 +3,7 @@
 #include "options/decode.h"
 #include "options/option_codes.h"
 
+#include <deque>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -14,7 +15,11 @@ namespace {
 // stands for a -stdlib= option selecting the other C++ library, which the
 // command line of this configuration cannot spell.
 std::vector<decoded_option> decode(const std::vector<std::string>& args) {
-  std::vector<std::string> plain = {"velk++"};
+  // Decoded records borrow the argument texts, as they borrow a program's
+  // argv: keep every case's texts alive.
+  static std::deque<std::vector<std::string>> kept;
+  std::vector<std::string>& plain = kept.emplace_back();
+  plain.push_back("velk++");
   bool other_stdlib = false;
   for (const std::string& a : args) {
     if (a == "@stdlib=libc++")
