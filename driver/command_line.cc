@@ -10,9 +10,9 @@
 #include "specs/search_paths.h"
 #include "support/configuration.h"
 #include "support/environment.h"
+#include "support/paths.h"
 #include "support/relocation.h"
 
-#include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -20,34 +20,6 @@
 namespace velk {
 
 namespace {
-
-// Elements of a ":"-separated path list, each ending in "/"; an empty
-// element is the current directory.
-std::vector<std::string> path_list_elements(std::string_view list) {
-  std::vector<std::string> dirs;
-  while (true) {
-    std::size_t colon = list.find(':');
-    std::string dir(list.substr(0, colon));
-    if (dir.empty())
-      dir = "./";
-    else if (dir.back() != '/')
-      dir += '/';
-    dirs.push_back(std::move(dir));
-    if (colon == std::string_view::npos)
-      break;
-    list.remove_prefix(colon + 1);
-  }
-  return dirs;
-}
-
-std::string canonical_path(const std::string& name) {
-  char* resolved = realpath(name.c_str(), nullptr);
-  if (resolved == nullptr)
-    return name;
-  std::string result(resolved);
-  std::free(resolved);
-  return result;
-}
 
 // Saves `decoded` as a switch under its canonical spelling.
 void save_switch(const decoded_option& decoded, bool validated, bool known) {
@@ -501,7 +473,7 @@ void process_command(std::vector<decoded_option>& decoded, const char* argv0) {
   }
 
   if (std::optional<std::string> compiler_path = env.getenv("COMPILER_PATH")) {
-    for (const std::string& dir : path_list_elements(*compiler_path)) {
+    for (const std::string& dir : path_list_directories(*compiler_path)) {
       add_search_prefix(lists.exec, dir, "", 1, 0, false);
       add_search_prefix(lists.include, dir, "", 1, 0, false);
     }
@@ -509,7 +481,7 @@ void process_command(std::vector<decoded_option>& decoded, const char* argv0) {
   if (!p.cross_compile) {
     for (const char* variable : {"LIBRARY_PATH", "LPATH"}) {
       if (std::optional<std::string> value = env.getenv(variable))
-        for (const std::string& dir : path_list_elements(*value))
+        for (const std::string& dir : path_list_directories(*value))
           add_search_prefix(lists.startfile, dir, "", 1, 0, true);
     }
   }

@@ -1,6 +1,7 @@
 #include "support/relocation.h"
 
-#include <climits>
+#include "support/paths.h"
+
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,32 +25,12 @@ std::string locate_program(std::string_view program) {
   const char* path = std::getenv("PATH");
   if (path == nullptr)
     return name;
-  std::string_view rest(path);
-  while (true) {
-    std::size_t colon = rest.find(':');
-    std::string dir(rest.substr(0, colon));
-    if (dir.empty())
-      dir = "./";
-    else if (dir.back() != '/')
-      dir += '/';
+  for (const std::string& dir : path_list_directories(path)) {
     std::string candidate = dir + name;
     if (is_executable_file(candidate))
       return candidate;
-    if (colon == std::string_view::npos)
-      break;
-    rest.remove_prefix(colon + 1);
   }
   return name;
-}
-
-std::string canonical(const std::string& path) {
-  // realpath with a null buffer allocates a result of the right size.
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr)
-    return path;
-  std::string result(resolved);
-  std::free(resolved);
-  return result;
 }
 
 } // namespace
@@ -78,7 +59,7 @@ std::optional<std::string> relocate_prefix(std::string_view program,
                                            bool resolve_links) {
   std::string full = locate_program(program);
   if (resolve_links)
-    full = canonical(full);
+    full = canonical_path(full);
 
   std::vector<std::string> prog_dirs = split_directories(full);
   if (!prog_dirs.empty())

@@ -1,5 +1,7 @@
 #include "tests/e2e/harness.h"
 
+#include "tests/standin/log_format.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -84,32 +86,6 @@ void remove_tree(const std::string& path) {
   }
 }
 
-std::string unescape(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size()) {
-      char next = text[++i];
-      out += next == 'n' ? '\n' : next;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-std::string escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == '\n')
-      out += "\\n";
-    else
-      out += c;
-  }
-  return out;
-}
-
 } // namespace
 
 std::string stage_dir() {
@@ -181,9 +157,9 @@ void sandbox::set_behaviour(const std::string& program,
   if (b.sleep_ms)
     t += program + " sleep " + std::to_string(*b.sleep_ms) + "\n";
   if (b.out)
-    t += program + " stdout " + escape(*b.out) + "\n";
+    t += program + " stdout " + log_escape(*b.out) + "\n";
   if (b.err)
-    t += program + " stderr " + escape(*b.err) + "\n";
+    t += program + " stderr " + log_escape(*b.err) + "\n";
   if (!b.create_output)
     t += program + " no-output 1\n";
   std::ofstream(control_, std::ios::trunc) << t;
@@ -235,13 +211,13 @@ std::vector<tool_call> sandbox::calls() const {
   while (std::getline(in, line)) {
     if (line.rfind("call ", 0) == 0) {
       current = tool_call{};
-      current.program = unescape(line.substr(5));
+      current.program = log_unescape(line.substr(5));
     } else if (line.rfind("arg ", 0) == 0) {
-      current.args.push_back(unescape(line.substr(4)));
+      current.args.push_back(log_unescape(line.substr(4)));
     } else if (line.rfind("env ", 0) == 0) {
       std::string rest = line.substr(4);
       std::size_t eq = rest.find('=');
-      current.env[rest.substr(0, eq)] = unescape(rest.substr(eq + 1));
+      current.env[rest.substr(0, eq)] = log_unescape(rest.substr(eq + 1));
     } else if (line.rfind("sigint ", 0) == 0) {
       current.sigint = line.substr(7);
     } else if (line == "end") {

@@ -20,6 +20,8 @@
 //   sigint <ignored|default|handled>
 //   end
 // Escapes: "\\" for a backslash, "\n" for a newline.
+#include "tests/standin/log_format.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -35,38 +37,15 @@
 
 namespace {
 
+using velk::test::log_escape;
+using velk::test::log_unescape;
+
 constexpr const char* recorded_variables[] = {
     "SHEAF_VELK",        "SHEAF_VELK_OPTIONS",   "SHEAF_LOOMER",
     "SHEAF_AS_OPTIONS",  "OFFLOAD_TARGET_NAMES", "COMPILER_PATH",
     "LIBRARY_PATH",      "VELK_EXEC_PREFIX",     "MAKEFLAGS",
     "SOURCE_DATE_EPOCH",
 };
-
-std::string escape(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == '\n')
-      out += "\\n";
-    else
-      out += c;
-  }
-  return out;
-}
-
-std::string unescape(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size()) {
-      char next = text[++i];
-      out += next == 'n' ? '\n' : next == 't' ? '\t' : next;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 bool write_all(int fd, std::string_view text) {
   while (!text.empty()) {
@@ -108,8 +87,9 @@ behaviour read_control(const std::string& program) {
     std::string who = l.substr(0, s1);
     std::string key = l.substr(
         s1 + 1, s2 == std::string::npos ? std::string::npos : s2 - s1 - 1);
-    std::string value =
-        s2 == std::string::npos ? std::string() : unescape(l.substr(s2 + 1));
+    std::string value = s2 == std::string::npos
+                            ? std::string()
+                            : log_unescape(l.substr(s2 + 1));
     if (who != program && who != "*")
       return;
     if (key == "exit")
@@ -158,12 +138,12 @@ int main(int argc, char** argv) {
   std::string program(slash == std::string_view::npos ? self
                                                       : self.substr(slash + 1));
 
-  std::string record = "call " + escape(program) + "\n";
+  std::string record = "call " + log_escape(program) + "\n";
   for (int i = 1; i < argc; ++i)
-    record += "arg " + escape(argv[i]) + "\n";
+    record += "arg " + log_escape(argv[i]) + "\n";
   for (const char* name : recorded_variables) {
     if (const char* value = std::getenv(name))
-      record += std::string("env ") + name + "=" + escape(value) + "\n";
+      record += std::string("env ") + name + "=" + log_escape(value) + "\n";
   }
   record += std::string("sigint ") + sigint_disposition() + "\n";
   record += "end\n";
