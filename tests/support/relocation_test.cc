@@ -70,6 +70,16 @@ TEST_F(RelocateOnDisk, BareNameIsFoundOnPath) {
   EXPECT_EQ(relocate_prefix("velk++", bin, exec, false), std::nullopt);
 }
 
+TEST_F(RelocateOnDisk, LongPathIsSearchedInFull) {
+  std::string path;
+  for (int i = 0; i < 5000; ++i)
+    path += "/nonexistent/" + std::string(200, 'p') + std::to_string(i) + ":";
+  path += root_ + "/bin";
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(relocate_prefix("velk++", bin, exec, false),
+            root_ + "/bin/../lib/velk/");
+}
+
 TEST_F(RelocateOnDisk, SymbolicLinksResolvedOnRequest) {
   std::string other = root_ + "/elsewhere";
   ASSERT_EQ(mkdir(other.c_str(), 0755), 0);
