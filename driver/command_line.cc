@@ -2,6 +2,7 @@
 
 #include "diagnostics/diagnostic.h"
 #include "driver/cxx_hook.h"
+#include "driver/exit_status.h"
 #include "driver/switches.h"
 #include "options/decode.h"
 #include "options/handle.h"
@@ -521,6 +522,10 @@ void process_command(std::vector<decoded_option>& decoded, const char* argv0) {
     fatal_error(unknown_location, "output filename may not be empty");
 
   run_dump_names() = compute_dump_names(s.dump, t.inputs);
+
+  // The exit status honours -pass-exit-codes, stored by the option
+  // machinery in its variable.
+  counters().pass_exit_codes = global_options.opt_pass_exit_codes != 0;
 
   s.use_pipes = global_options.opt_pipe != 0;
   if (run_dump_names().save_temps != save_temps_mode::off && s.use_pipes) {

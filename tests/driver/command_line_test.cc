@@ -1,5 +1,6 @@
 #include "driver/command_line.h"
 
+#include "driver/exit_status.h"
 #include "driver/switches.h"
 #include "options/decode.h"
 #include "options/handle.h"
@@ -33,6 +34,7 @@ std::string describe_settings() {
   out << "save_temps=" << modes[static_cast<int>(s.dump.save_temps)] << "\n";
   out << "overrides=" << s.dump.save_temps_overrides_dump_dir << "\n";
   out << "dumpdir=" << s.dump.user_dump_dir.value_or("(none)") << "\n";
+  out << "pass_exit_codes=" << counters().pass_exit_codes << "\n";
   out << "assembler=";
   for (const std::string& a : assembler_args())
     out << "[" << a << "]";
@@ -188,6 +190,13 @@ TEST(ProcessCommand, SaveTempsAndDumpdirOrder) {
   processed plain_first = run_process_command(
       {"-save-temps", "-save-temps=cwd", "-o", "dir/out", "x.c"});
   EXPECT_EQ(plain_first.settings["save_temps"], "cwd");
+}
+
+TEST(ProcessCommand, PassExitCodesReachesTheExitStatusRule) {
+  EXPECT_EQ(run_process_command({"x.c"}).settings["pass_exit_codes"], "0");
+  EXPECT_EQ(run_process_command({"-pass-exit-codes", "x.c"})
+                .settings["pass_exit_codes"],
+            "1");
 }
 
 TEST(ProcessCommand, DefaultSearchLists) {
