@@ -154,6 +154,10 @@ bool any_option(const std::vector<decoded_option>& decoded,
 
 } // namespace
 
+bool canonical_prefixes_wanted(const std::vector<decoded_option>& decoded) {
+  return !any_option(decoded, {option_code("-no-canonical-prefixes")});
+}
+
 driver_settings& settings() {
   static driver_settings the_settings;
   return the_settings;
@@ -291,7 +295,6 @@ bool driver_handle_option(option_values*, option_values_set*,
     add_input(argument, "*");
     return true;
   case option_code("-o"):
-    s.output_given = true;
     s.dump.output_name = std::string(argument);
     add_switch("-o", {std::string(argument)}, false, true);
     return true;
@@ -439,8 +442,7 @@ void process_command(std::vector<decoded_option>& decoded, const char* argv0) {
   t.inputs.clear();
   t.added_library_count = 0;
 
-  const bool resolve_links =
-      !any_option(decoded, {option_code("-no-canonical-prefixes")});
+  const bool resolve_links = canonical_prefixes_wanted(decoded);
 
   const std::string bin_prefix(config::standard_bin_prefix);
   const std::string exec_std(config::standard_exec_prefix);
@@ -506,7 +508,7 @@ void process_command(std::vector<decoded_option>& decoded, const char* argv0) {
     global_options.debug_info_level =
         global_options.debug_info_level == 0 ? 2 : 0;
 
-  if (s.output_given && s.dump.output_name && *s.dump.output_name != "-" &&
+  if (s.dump.output_name && *s.dump.output_name != "-" &&
       *s.dump.output_name != "/dev/null") {
     const std::string output = canonical_path(*s.dump.output_name);
     for (const input_entry& input : t.inputs) {
@@ -518,7 +520,7 @@ void process_command(std::vector<decoded_option>& decoded, const char* argv0) {
                     input.name.c_str());
     }
   }
-  if (s.output_given && s.dump.output_name && s.dump.output_name->empty())
+  if (s.dump.output_name && s.dump.output_name->empty())
     fatal_error(unknown_location, "output filename may not be empty");
 
   run_dump_names() = compute_dump_names(s.dump, t.inputs);

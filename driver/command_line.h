@@ -29,7 +29,6 @@ struct file_closer {
 // What the command line asked of the driver.
 struct driver_settings {
   dump_options dump;              // -o, -dumpdir, -dumpbase, -save-temps...
-  bool output_given = false;      // -o
   bool preprocess_only = false;   // -E
   bool verbose = false;           // -v or -###
   int print_only_count = 0;       // -###
@@ -66,6 +65,10 @@ void add_linker_arg(std::string_view text);
 // The pieces of a comma-separated list; the piece after the last comma is
 // always taken, so "a," yields "a" and an empty piece.
 std::vector<std::string> split_commas(std::string_view list);
+
+// False when -no-canonical-prefixes asks to take the program's path as
+// invoked rather than with symbolic links resolved.
+bool canonical_prefixes_wanted(const std::vector<decoded_option>& decoded);
 
 // Fills the tables, the settings and the search lists from the decoded
 // options of the run.  `argv0` is the program as invoked.

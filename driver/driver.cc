@@ -9,7 +9,6 @@
 #include "driver/temp_files.h"
 #include "options/decode.h"
 #include "options/handle.h"
-#include "options/option_codes.h"
 #include "options/suggestions.h"
 #include "specs/search_paths.h"
 #include "support/environment.h"
@@ -64,11 +63,7 @@ void driver::decode_argv(int argc, char** argv) {
 void driver::global_initializations(const char* argv0) {
   // The message catalogue is found relative to where the program runs, as
   // its other directories are (links resolved unless told otherwise).
-  bool canonical = true;
-  for (std::size_t i = 1; i < decoded_.size(); ++i)
-    if (decoded_[i].index == option_code("-no-canonical-prefixes"))
-      canonical = false;
-  init_message_catalog(argv0, canonical);
+  init_message_catalog(argv0, canonical_prefixes_wanted(decoded_));
   engine_init(global_engine, 0);
   if (!register_cleanup_at_exit())
     fatal_error(unknown_location, "atexit failed");

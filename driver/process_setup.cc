@@ -21,8 +21,7 @@ extern "C" void handle_fatal_signal(int signum) {
 extern "C" void cleanup_at_exit() {
   // Regular runs have emptied the list already; after a fatal error this
   // removes the intermediate files.
-  cleanup_list().for_each(
-      [](const std::string& name) { remove_if_regular(name.c_str()); });
+  cleanup_list().remove_all();
   cleanup_list().forget();
 }
 
