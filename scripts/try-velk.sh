@@ -1,16 +1,25 @@
 #!/bin/sh
-# Builds the suite, installs it into a throwaway prefix together with the
-# stand-in toolchain, and runs `velk++ -v -O2 examples/hello.cc -o hello`
-# there, listing the programs it started and the arguments it gave them.
+# Builds the installed programs (not the tests), lays them into a throwaway
+# prefix together with the stand-in toolchain, and runs
+# `velk++ -v -O2 examples/hello.cc -o hello` there, listing the programs it
+# started and the arguments it gave them.
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
-cmake --preset default -S "$src" > /dev/null
-cmake --build "$src/build/default"
+build="$src/build/default"
+log=$(mktemp "${TMPDIR:-/tmp}/velk-try-build-XXXXXX")
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/velk-try-XXXXXX")
-trap 'rm -rf "$prefix"' EXIT
-cmake --install "$src/build/default" --prefix "$prefix" > /dev/null
-cmake --install "$src/build/default" --prefix "$prefix" --component standin \
-  > /dev/null
+trap 'rm -rf "$prefix" "$log"' EXIT
+
+# The test stage is the installed tree plus the stand-in toolchain; building
+# it builds exactly the programs that are installed.
+echo "== building velk++ and the stand-in toolchain (log: quiet unless it fails)"
+if ! { cmake --preset default -S "$src" &&
+  cmake --build "$build" --target stage; } > "$log" 2>&1; then
+  cat "$log"
+  echo "== the build failed"
+  exit 1
+fi
+cp -R "$build/stage/." "$prefix/"
 mkdir "$prefix/work"
 cp "$src/examples/hello.cc" "$prefix/work/"
 cd "$prefix/work"

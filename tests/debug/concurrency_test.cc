@@ -100,7 +100,7 @@ TEST(DebugSwapLocking, DifferentMutexesAreTakenLowerAddressFirst) {
 #define SKIP_UNDER_THREAD_SANITIZER() (void)0
 #endif
 
-TEST(DebugConcurrence, LockAndUnlockFailuresThrowTheirErrors) {
+TEST(DebugMutexErrors, LockAndUnlockFailuresThrowTheirErrors) {
   SKIP_UNDER_THREAD_SANITIZER();
   start_threads();
   __mutex m;
@@ -124,7 +124,7 @@ TEST(DebugConcurrence, LockAndUnlockFailuresThrowTheirErrors) {
   m.unlock();
 }
 
-TEST(DebugConcurrence, AnUnlockFailureInTheScopedLockTerminates) {
+TEST(DebugMutexErrors, AnUnlockFailureInTheScopedLockTerminates) {
   SKIP_UNDER_THREAD_SANITIZER();
   start_threads();
   EXPECT_DEATH(

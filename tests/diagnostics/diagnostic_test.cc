@@ -45,7 +45,7 @@ const char* const bug_lines =
     "Please submit a full bug report, with preprocessed source (by using "
     "-freport-bug).\nSee <https://velk.example.org/bugs> for instructions.\n";
 
-class Engine : public ::testing::Test {
+class DiagnosticEngine : public ::testing::Test {
 protected:
   void SetUp() override {
     unsetenv("VELK_EXTRA_DIAGNOSTIC_OUTPUT");
@@ -55,7 +55,7 @@ protected:
   diagnostic_engine& e = global_engine;
 };
 
-TEST_F(Engine, KindLabelsAndColours) {
+TEST_F(DiagnosticEngine, KindLabelsAndColours) {
   struct {
     diagnostic_kind kind;
     const char* label;
@@ -84,7 +84,7 @@ TEST_F(Engine, KindLabelsAndColours) {
   }
 }
 
-TEST_F(Engine, EachKindPrintsOneLineAndCounts) {
+TEST_F(DiagnosticEngine, EachKindPrintsOneLineAndCounts) {
   EXPECT_EQ(stderr_of([] { error_at_input("bad %qs", "x"); }),
             "velk++: error: bad 'x'\n");
   EXPECT_EQ(stderr_of([] { EXPECT_TRUE(warning_at_input(0, "careful")); }),
@@ -105,7 +105,7 @@ TEST_F(Engine, EachKindPrintsOneLineAndCounts) {
   EXPECT_TRUE(any_errors_seen());
 }
 
-TEST_F(Engine, PluralFormsChooseByCount) {
+TEST_F(DiagnosticEngine, PluralFormsChooseByCount) {
   EXPECT_EQ(stderr_of([] {
               error_at_n(unknown_location, 1, "%lu file", "%lu files", 1ul);
               error_at_n(unknown_location, 3, "%lu file", "%lu files", 3ul);
@@ -113,7 +113,7 @@ TEST_F(Engine, PluralFormsChooseByCount) {
             "velk++: error: 1 file\nvelk++: error: 3 files\n");
 }
 
-TEST_F(Engine, SorryAloneMakesTheRunFail) {
+TEST_F(DiagnosticEngine, SorryAloneMakesTheRunFail) {
   EXPECT_FALSE(any_errors_seen());
   stderr_of([] { sorry_at_input("later"); });
   EXPECT_TRUE(any_errors_seen());
@@ -121,7 +121,7 @@ TEST_F(Engine, SorryAloneMakesTheRunFail) {
 
 // -Werror: the warning is printed as an error but counted apart, so the
 // exit status does not change.
-TEST_F(Engine, WerrorPrintsWarningsAsErrorsWithoutFailingTheRun) {
+TEST_F(DiagnosticEngine, WerrorPrintsWarningsAsErrorsWithoutFailingTheRun) {
   engine_set_warnings_as_errors(e, true);
   EXPECT_EQ(stderr_of([] { EXPECT_TRUE(warning_at_input(0, "w")); }),
             "velk++: error: w\n");
@@ -134,7 +134,7 @@ TEST_F(Engine, WerrorPrintsWarningsAsErrorsWithoutFailingTheRun) {
             "velk++: all warnings being treated as errors\n");
 }
 
-TEST_F(Engine, WerrorSummaryComesAfterTheFatalErrorsNotice) {
+TEST_F(DiagnosticEngine, WerrorSummaryComesAfterTheFatalErrorsNotice) {
   engine_set_warnings_as_errors(e, true);
   engine_set_fatal_errors(e, true);
   EXPECT_EXIT(warning_at_input(0, "w"), ExitedWithCode(1),
@@ -143,7 +143,7 @@ TEST_F(Engine, WerrorSummaryComesAfterTheFatalErrorsNotice) {
                       "velk++: all warnings being treated as errors\n"));
 }
 
-TEST_F(Engine, WerrorSummaryComesBeforeCompilationTerminated) {
+TEST_F(DiagnosticEngine, WerrorSummaryComesBeforeCompilationTerminated) {
   engine_set_warnings_as_errors(e, true);
   EXPECT_EXIT(
       {
@@ -158,7 +158,7 @@ TEST_F(Engine, WerrorSummaryComesBeforeCompilationTerminated) {
 }
 
 // -Werror=OPTION and -Wno-error=OPTION classify one option.
-TEST_F(Engine, PerOptionClassification) {
+TEST_F(DiagnosticEngine, PerOptionClassification) {
   EXPECT_EQ(engine_set_option_error(e, 3, true), kind_unspecified);
   EXPECT_EQ(stderr_of([] {
               warning_at_input(3, "three");
@@ -183,7 +183,7 @@ TEST_F(Engine, PerOptionClassification) {
   EXPECT_EQ(stderr_of([] { EXPECT_FALSE(warning_at_input(5, "off")); }), "");
 }
 
-TEST_F(Engine, ClassifyRejectsOptionsAndKindsOutOfRange) {
+TEST_F(DiagnosticEngine, ClassifyRejectsOptionsAndKindsOutOfRange) {
   EXPECT_EQ(engine_classify(e, -1, kind_error, unknown_location),
             kind_unspecified);
   EXPECT_EQ(engine_classify(e, 8, kind_error, unknown_location),
@@ -203,7 +203,7 @@ TEST_F(Engine, ClassifyRejectsOptionsAndKindsOutOfRange) {
 
 // Settings made from a location on hold from there; a pop ends what the
 // matching push began.
-TEST_F(Engine, LocationBoundClassification) {
+TEST_F(DiagnosticEngine, LocationBoundClassification) {
   EXPECT_EQ(engine_classify(e, 2, kind_ignored, 10), kind_warning);
   engine_push_classification(e);
   EXPECT_EQ(engine_classify(e, 2, kind_error, 20), kind_ignored);
@@ -217,7 +217,7 @@ TEST_F(Engine, LocationBoundClassification) {
   EXPECT_EQ(at(35), "");
 }
 
-TEST_F(Engine, OptionEnabledHookCanSilenceAWarning) {
+TEST_F(DiagnosticEngine, OptionEnabledHookCanSilenceAWarning) {
   e.option_enabled = [](int option, unsigned, void*) { return option != 6; };
   EXPECT_EQ(stderr_of([] {
               EXPECT_FALSE(warning_at_input(6, "off"));
@@ -228,7 +228,7 @@ TEST_F(Engine, OptionEnabledHookCanSilenceAWarning) {
 }
 
 // -w: warnings are neither printed nor counted.
-TEST_F(Engine, InhibitedWarnings) {
+TEST_F(DiagnosticEngine, InhibitedWarnings) {
   engine_set_inhibit_warnings(e, true);
   engine_set_warnings_as_errors(e, true);
   EXPECT_EQ(stderr_of([] {
@@ -240,7 +240,7 @@ TEST_F(Engine, InhibitedWarnings) {
   EXPECT_EQ(e.counters[kind_warning] + e.counters[kind_werror], 0);
 }
 
-TEST_F(Engine, PedwarnsFollowPedanticErrors) {
+TEST_F(DiagnosticEngine, PedwarnsFollowPedanticErrors) {
   EXPECT_EQ(stderr_of([] { pedwarn(unknown_location, 0, "p"); }),
             "velk++: warning: p\n");
   engine_set_pedantic_errors(e, true);
@@ -250,7 +250,7 @@ TEST_F(Engine, PedwarnsFollowPedanticErrors) {
   EXPECT_EQ(e.counters[kind_werror], 0);
 }
 
-TEST_F(Engine, MaxErrorsEndsTheRunBeforeTheNextDiagnostic) {
+TEST_F(DiagnosticEngine, MaxErrorsEndsTheRunBeforeTheNextDiagnostic) {
   engine_set_max_errors(e, 1);
   const std::string first = "velk++: error: first\n";
   const std::string notice = "compilation terminated due to -fmax-errors=1.\n";
@@ -273,7 +273,7 @@ TEST_F(Engine, MaxErrorsEndsTheRunBeforeTheNextDiagnostic) {
             "velk++: warning: w\n");
 }
 
-TEST_F(Engine, FatalErrorsEndTheRunAtTheFirstError) {
+TEST_F(DiagnosticEngine, FatalErrorsEndTheRunAtTheFirstError) {
   engine_set_fatal_errors(e, true);
   EXPECT_EQ(stderr_of([] { warning_at_input(0, "w"); }),
             "velk++: warning: w\n");
@@ -282,14 +282,14 @@ TEST_F(Engine, FatalErrorsEndTheRunAtTheFirstError) {
                       "compilation terminated due to -Wfatal-errors.\n"));
 }
 
-TEST_F(Engine, FatalErrorTerminatesCompilation) {
+TEST_F(DiagnosticEngine, FatalErrorTerminatesCompilation) {
   EXPECT_EXIT(fatal_error(unknown_location, "no input files"),
               ExitedWithCode(1),
               exactly("velk++: fatal error: no input files\n"
                       "compilation terminated.\n"));
 }
 
-TEST_F(Engine, InternalErrorReportsABugWithStatus4) {
+TEST_F(DiagnosticEngine, InternalErrorReportsABugWithStatus4) {
   EXPECT_EXIT(internal_error("broken %s", "thing"), ExitedWithCode(4),
               exactly(std::string("velk++: internal compiler error: broken "
                                   "thing\n") +
@@ -324,7 +324,7 @@ bool fake_backtrace(int skip, backtrace_visitor visit, void* data) {
   return true;
 }
 
-TEST_F(Engine, InternalErrorPrintsTheBacktrace) {
+TEST_F(DiagnosticEngine, InternalErrorPrintsTheBacktrace) {
   e.backtrace_reader = fake_backtrace;
   EXPECT_EXIT(internal_error("boom"), ExitedWithCode(4),
               exactly("velk++: internal compiler error: boom\n"
@@ -350,13 +350,13 @@ bool endless_backtrace(int, backtrace_visitor visit, void* data) {
   return true;
 }
 
-TEST_F(Engine, BacktraceStopsAtTwentyFrames) {
+TEST_F(DiagnosticEngine, BacktraceStopsAtTwentyFrames) {
   e.backtrace_reader = endless_backtrace;
   std::string out = stderr_of([] { print_backtrace(global_engine); });
   EXPECT_EQ(std::count(out.begin(), out.end(), '\t'), 20);
 }
 
-TEST_F(Engine, InternalErrorAfterAnErrorBailsOut) {
+TEST_F(DiagnosticEngine, InternalErrorAfterAnErrorBailsOut) {
   EXPECT_EXIT(
       {
         error_at_input("first");
@@ -367,20 +367,20 @@ TEST_F(Engine, InternalErrorAfterAnErrorBailsOut) {
               "velk++:0: confused by earlier errors, bailing out\n"));
 }
 
-TEST_F(Engine, MalformedFormatInAReportIsAnInternalError) {
+TEST_F(DiagnosticEngine, MalformedFormatInAReportIsAnInternalError) {
   EXPECT_EXIT(error_at_input("%s %s", "one"), ExitedWithCode(4),
               "^velk\\+\\+: internal compiler error: in pp_format, at "
               "pretty_print\\.cc:[0-9]+\nPlease submit");
 }
 
-TEST_F(Engine, ReportingFromInsideAReportAborts) {
+TEST_F(DiagnosticEngine, ReportingFromInsideAReportAborts) {
   e.begin_group = [](diagnostic_engine&) { error_at_input("inner"); };
   EXPECT_DEATH(error_at_input("outer"),
                "internal compiler error: error reporting routines "
                "re-entered\\.");
 }
 
-TEST_F(Engine, GroupsRunTheirHooksOncePerGroup) {
+TEST_F(DiagnosticEngine, GroupsRunTheirHooksOncePerGroup) {
   static int begins, ends;
   begins = ends = 0;
   e.begin_group = [](diagnostic_engine&) { ++begins; };
@@ -397,7 +397,7 @@ TEST_F(Engine, GroupsRunTheirHooksOncePerGroup) {
   EXPECT_EQ(ends, 2);
 }
 
-TEST_F(Engine, ErrorNumberIsSavedAtTheCall) {
+TEST_F(DiagnosticEngine, ErrorNumberIsSavedAtTheCall) {
   errno = ENOENT;
   EXPECT_EQ(stderr_of([] { error_at_input("%s: %m", "a.o"); }),
             "velk++: error: a.o: No such file or directory\n");
@@ -405,7 +405,7 @@ TEST_F(Engine, ErrorNumberIsSavedAtTheCall) {
 
 // Nothing from the command line reaches the terminal raw: neither an
 // argument nor the program name itself.
-TEST_F(Engine, UserTextIsEscaped) {
+TEST_F(DiagnosticEngine, UserTextIsEscaped) {
   EXPECT_EQ(stderr_of([] {
               error_at_input("unrecognized command-line option %<-%s%>",
                              "\x1b[2J\x1b]0;x\x07\xff");
@@ -417,7 +417,7 @@ TEST_F(Engine, UserTextIsEscaped) {
             "ve\\x1b[1mlk\\x0ax: error: e\n");
 }
 
-TEST_F(Engine, ColouredPrefix) {
+TEST_F(DiagnosticEngine, ColouredPrefix) {
   e.printer->use_color = true;
   EXPECT_EQ(stderr_of([] { error_at_input("bad %qs", "x"); }),
             "\33[01m\33[Kvelk++:\33[m\33[K \33[01;31m\33[Kerror: \33[m\33[K"
@@ -433,7 +433,7 @@ std::string option_url(diagnostic_engine&, int option) {
   return "https://velk.example.org/opt" + std::to_string(option);
 }
 
-TEST_F(Engine, Annotations) {
+TEST_F(DiagnosticEngine, Annotations) {
   e.option_name = option_name;
   e.option_url = option_url;
   EXPECT_EQ(stderr_of([] { warning_at_input(3, "w"); }),
@@ -452,7 +452,7 @@ TEST_F(Engine, Annotations) {
             "\33]8;;\a]\n");
 }
 
-TEST_F(Engine, LocationsGiveFileLineAndColumn) {
+TEST_F(DiagnosticEngine, LocationsGiveFileLineAndColumn) {
   e.location_expander = [](location_t l) {
     expanded_location x;
     x.file = l == 7 ? "<built-in>" : "a.cc";
@@ -468,7 +468,7 @@ TEST_F(Engine, LocationsGiveFileLineAndColumn) {
 
 // Warnings from system headers are dropped unless -Wsystem-headers; a
 // warning whose chain leaves the system headers is still shown.
-TEST_F(Engine, SystemHeaderWarnings) {
+TEST_F(DiagnosticEngine, SystemHeaderWarnings) {
   e.location_expander = [](location_t l) {
     expanded_location x;
     x.file = l >= 100 ? "/usr/include/a.h" : "a.cc";
@@ -491,7 +491,7 @@ TEST_F(Engine, SystemHeaderWarnings) {
             "/usr/include/a.h:1: warning: w\n");
 }
 
-TEST_F(Engine, ExtraDiagnosticOutput) {
+TEST_F(DiagnosticEngine, ExtraDiagnosticOutput) {
   struct {
     const char* value;
     extra_output_kind kind;
@@ -526,7 +526,7 @@ TEST(EscapedString, CEscapesAndOctal) {
   EXPECT_EQ(out, "\"a\\\\b\\t\\n\\\"\\001\\377\"");
 }
 
-TEST_F(Engine, TerminalWidthAndCaretWidth) {
+TEST_F(DiagnosticEngine, TerminalWidthAndCaretWidth) {
   struct {
     const char* columns;
     int width;
@@ -583,10 +583,10 @@ std::string python(const std::string& script, const std::string& file) {
   return out;
 }
 
-class StructuredOutput : public Engine {
+class StructuredOutput : public DiagnosticEngine {
 protected:
   void SetUp() override {
-    Engine::SetUp();
+    DiagnosticEngine::SetUp();
     if (std::string(VELK_PYTHON3).empty())
       GTEST_SKIP() << "python3 not found";
     char dir[] = "/tmp/velk-diag-XXXXXX";

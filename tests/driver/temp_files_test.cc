@@ -63,7 +63,7 @@ TEST_F(TempFiles, OnlyRegularFilesAreRemoved) {
 TEST_F(TempFiles, FailureFilesSurviveForgetting) {
   std::string kept = touch("kept.o");
   std::string failed = touch("failed.o");
-  std::string temp = touch("cc1.s");
+  std::string temp = touch("tarn1xx.s");
   note_temp_file(kept, false, true);
   forget_failure_files(); // its compilation succeeded
   note_temp_file(failed, false, true);

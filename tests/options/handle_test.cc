@@ -69,7 +69,7 @@ const option_handlers handlers = {unknown_callback,
                                    {recording_common_handler, OPTF_COMMON},
                                    {target_handle_option, OPTF_TARGET}}};
 
-class Handling : public ::testing::Test {
+class OptionHandling : public ::testing::Test {
 protected:
   void SetUp() override {
     set_program_name("velk++");
@@ -115,7 +115,7 @@ protected:
   option_values_set set;
 };
 
-TEST_F(Handling, EachDecodeErrorHasItsMessage) {
+TEST_F(OptionHandling, EachDecodeErrorHasItsMessage) {
   struct {
     std::vector<const char*> args;
     std::uint32_t mask;
@@ -199,13 +199,13 @@ TEST_F(Handling, EachDecodeErrorHasItsMessage) {
   }
 }
 
-TEST_F(Handling, UnknownOptionsAreReportedOnlyWhenTheCallbackSaysSo) {
+TEST_F(OptionHandling, UnknownOptionsAreReportedOnlyWhenTheCallbackSaysSo) {
   seen.report_unknown = false;
   EXPECT_EQ(run({"-fnonexistent", "-fno-diagnostics-color=never"}), "");
   EXPECT_EQ(global_engine.counters[kind_error], 0);
 }
 
-TEST_F(Handling, RemovedOptionsWarnInTheirPositiveFormOnly) {
+TEST_F(OptionHandling, RemovedOptionsWarnInTheirPositiveFormOnly) {
   EXPECT_EQ(run({"-gstabs"}),
             "velk++: warning: switch '-gstabs' is no longer supported\n");
   EXPECT_EQ(run({"-gno-stabs"}), "");
@@ -214,7 +214,7 @@ TEST_F(Handling, RemovedOptionsWarnInTheirPositiveFormOnly) {
   EXPECT_TRUE(seen.handled.empty());
 }
 
-TEST_F(Handling, PerOptionWarningThenTheWrongLanguageCallback) {
+TEST_F(OptionHandling, PerOptionWarningThenTheWrongLanguageCallback) {
   EXPECT_EQ(run({"-fhandle-exceptions"}),
             "velk++: warning: '-fhandle-exceptions' has been renamed "
             "'-fexceptions' (and is now on by default)\n");
@@ -222,14 +222,14 @@ TEST_F(Handling, PerOptionWarningThenTheWrongLanguageCallback) {
   EXPECT_EQ(global_engine.counters[kind_error], 0);
 }
 
-TEST_F(Handling, OptionsOfOtherLanguagesGoToTheirCallback) {
+TEST_F(OptionHandling, OptionsOfOtherLanguagesGoToTheirCallback) {
   EXPECT_EQ(run({"-Wall", "-O2", "-std=c++17", "-MD", "x.c"}), "");
   EXPECT_EQ(seen.other_lang,
             (std::vector<std::string>{"-Wall", "-O2", "-std=c++17", "-MD"}));
   EXPECT_TRUE(seen.handled.empty());
 }
 
-TEST_F(Handling, HandlersRunInOrderForTheOptionsClasses) {
+TEST_F(OptionHandling, HandlersRunInOrderForTheOptionsClasses) {
   EXPECT_EQ(run({"-o", "a.out", "-c", "-freport-bug"}), "");
   EXPECT_EQ(seen.handled, (std::vector<std::string>{
                               "driver:-o a.out", "common:-o a.out", "driver:-c",
@@ -239,7 +239,7 @@ TEST_F(Handling, HandlersRunInOrderForTheOptionsClasses) {
   EXPECT_TRUE(global_engine.report_bug);
 }
 
-TEST_F(Handling, ARefusingHandlerMakesTheOptionUnrecognized) {
+TEST_F(OptionHandling, ARefusingHandlerMakesTheOptionUnrecognized) {
   seen.refuse = true;
   EXPECT_EQ(run({"-c", "-o", "x"}),
             "velk++: error: unrecognized command-line option '-c'\n"
@@ -249,7 +249,7 @@ TEST_F(Handling, ARefusingHandlerMakesTheOptionUnrecognized) {
             (std::vector<std::string>{"driver:-c", "driver:-o x"}));
 }
 
-TEST_F(Handling, ValuesAreStoredByVariableKind) {
+TEST_F(OptionHandling, ValuesAreStoredByVariableKind) {
   EXPECT_EQ(run({"-gcolumn-info", "-gdwarf64", "-gzeb-pubnames",
                  "-fdiagnostics-urls=always", "-v"}),
             "");
@@ -285,7 +285,7 @@ TEST_F(Handling, ValuesAreStoredByVariableKind) {
   EXPECT_EQ(opts.flag_sanitize_coverage, 2); // trace-pc cleared again
 }
 
-TEST_F(Handling, IntegersTooBigForTheirVariable) {
+TEST_F(OptionHandling, IntegersTooBigForTheirVariable) {
   EXPECT_EQ(run({"-fmax-errors=2147483648"}, c_mask),
             "velk++: error: argument to '-fmax-errors=' is bigger than "
             "2147483647\n");
@@ -300,7 +300,7 @@ TEST_F(Handling, IntegersTooBigForTheirVariable) {
   EXPECT_EQ(global_engine.max_errors, 2147483647u);
 }
 
-TEST_F(Handling, GeneratedOptionsLeaveTheSetRecordAlone) {
+TEST_F(OptionHandling, GeneratedOptionsLeaveTheSetRecordAlone) {
   decoded_option d{};
   generate_option(option_code("-o"), "gen.out", 1, OPTF_DRIVER, d);
   EXPECT_TRUE(handle_decoded_option(&opts, &set, d, OPTF_DRIVER,
@@ -310,7 +310,7 @@ TEST_F(Handling, GeneratedOptionsLeaveTheSetRecordAlone) {
   EXPECT_EQ(set.opt_o, nullptr);
 }
 
-TEST_F(Handling, ADiagnosticKindReclassifiesTheOption) {
+TEST_F(OptionHandling, ADiagnosticKindReclassifiesTheOption) {
   store_option_value(&opts, &set, option_code("-Wall"), 1, nullptr, kind_error,
                      unknown_location, global_engine, 0);
   EXPECT_EQ(opts.warn_all, 1);
@@ -326,7 +326,7 @@ struct debug_case {
   const char* report;
 };
 
-TEST_F(Handling, DebugInformationSettings) {
+TEST_F(OptionHandling, DebugInformationSettings) {
   const debug_case cases[] = {
       {{"-g"}, 2, 2, 0, 5, ""},
       {{"-g1"}, 2, 1, 0, 5, ""},
@@ -402,7 +402,7 @@ TEST_F(Handling, DebugInformationSettings) {
   }
 }
 
-TEST_F(Handling, SanitizerSets) {
+TEST_F(OptionHandling, SanitizerSets) {
   struct {
     std::vector<const char*> args;
     std::uint32_t sanitize;
@@ -474,7 +474,7 @@ TEST_F(Handling, SanitizerSets) {
   EXPECT_EQ(set.flag_sanitize, 1u);
 }
 
-TEST_F(Handling, DiagnosticSettings) {
+TEST_F(OptionHandling, DiagnosticSettings) {
   EXPECT_EQ(run({"-fdiagnostics-color=never", "-fdiagnostics-color"}), "");
   EXPECT_EQ(seen.color_rule, 1);
   EXPECT_EQ(run({"--help=optimizers", "-fhelp=params"}), "");
@@ -494,7 +494,7 @@ TEST_F(Handling, DiagnosticSettings) {
             "-Wno-such-warning\n");
 }
 
-TEST_F(Handling, BadInputIsReportedNotFatal) {
+TEST_F(OptionHandling, BadInputIsReportedNotFatal) {
   const std::string long_sanitizer = "-fsanitize=" + std::string(65536, 'a');
   const std::string long_color =
       "-fdiagnostics-color=" + std::string(65536, 'b');
@@ -507,7 +507,7 @@ TEST_F(Handling, BadInputIsReportedNotFatal) {
             std::string::npos);
 }
 
-TEST_F(Handling, EveryCommonDriverOptionHasAnAction) {
+TEST_F(OptionHandling, EveryCommonDriverOptionHasAnAction) {
   // No option of the driver and common classes may trip the handler's
   // check that it has a variable or an action.
   for (std::size_t code = 0; code < option_count; ++code) {
