@@ -844,15 +844,27 @@ diagnostic_group::~diagnostic_group() {
   engine_.group_emission_count = 0;
 }
 
+namespace {
+
+// The engine as the driver's start-up sets it up, for a report that comes
+// before it: no option has set the colour or hyperlink rule yet.
+void init_engine_for_early_report() {
+  engine_init(global_engine, 0);
+  engine_color_init(global_engine, color_rule_unset);
+  engine_urls_init(global_engine, color_rule_unset);
+}
+
+} // namespace
+
 namespace detail {
 
 bool report(location_t location, diagnostic_kind kind, int option,
             const char* format, std::span<const format_arg> args,
             int saved_errno, const diagnostic_metadata* metadata) {
   // A report before the engine is set up (a failure while the command line
-  // is decoded) still reaches the user.
+  // is decoded) still reaches the user, coloured as the terminal allows.
   if (global_engine.starter == nullptr)
-    engine_init(global_engine, 0);
+    init_engine_for_early_report();
   diagnostic_group group(global_engine);
   diagnostic_record d;
   const location_t locations[] = {location};
@@ -871,7 +883,7 @@ bool report_plural(location_t location, diagnostic_kind kind, int option,
                    unsigned long n, const char* singular, const char* plural,
                    std::span<const format_arg> args, int saved_errno) {
   if (global_engine.starter == nullptr)
-    engine_init(global_engine, 0);
+    init_engine_for_early_report();
   diagnostic_group group(global_engine);
   diagnostic_record d;
   const location_t locations[] = {location};

@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include "diagnostics/colors.h"
 #include "diagnostics/diagnostic.h"
 #include "driver/command_line.h"
 #include "driver/exit_status.h"
@@ -65,6 +66,12 @@ void driver::global_initializations(const char* argv0) {
   // its other directories are (links resolved unless told otherwise).
   init_message_catalog(argv0, canonical_prefixes_wanted(decoded_));
   engine_init(global_engine, 0);
+  // Colour and hyperlinks as the terminal allows until an option says
+  // otherwise; the options act through the hooks.
+  engine_color_init(global_engine, color_rule_unset);
+  engine_urls_init(global_engine, color_rule_unset);
+  diagnostic_color_hook = engine_color_init;
+  diagnostic_urls_hook = engine_urls_init;
   if (!register_cleanup_at_exit())
     fatal_error(unknown_location, "atexit failed");
   install_signal_handlers();

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -272,6 +273,24 @@ run_result sandbox::run(const std::vector<std::string>& args,
   if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0 ||
       pipe2(in_pipe, O_CLOEXEC) != 0)
     fail("pipe");
+  if (opts.stderr_terminal) {
+    // Standard error on a pseudo-terminal in raw mode, so that the bytes
+    // read from its master are exactly the bytes written.
+    close(err_pipe[0]);
+    close(err_pipe[1]);
+    err_pipe[0] = posix_openpt(O_RDWR | O_NOCTTY);
+    if (err_pipe[0] < 0 || grantpt(err_pipe[0]) != 0 ||
+        unlockpt(err_pipe[0]) != 0)
+      fail("posix_openpt");
+    fcntl(err_pipe[0], F_SETFD, FD_CLOEXEC);
+    const char* name = ptsname(err_pipe[0]);
+    err_pipe[1] = name ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    termios mode;
+    if (err_pipe[1] < 0 || tcgetattr(err_pipe[1], &mode) != 0)
+      fail("open terminal");
+    cfmakeraw(&mode);
+    tcsetattr(err_pipe[1], TCSANOW, &mode);
+  }
   pid_t pid = fork();
   if (pid < 0)
     fail("fork");

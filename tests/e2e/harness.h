@@ -37,6 +37,7 @@ struct run_options {
   std::optional<std::string> argv0;       // argv[0]; default the program path
   std::optional<std::string> cwd;         // default work()
   bool ignore_sigint = false;             // start with SIGINT ignored
+  bool stderr_terminal = false;           // standard error on a terminal
   std::string stdin_text;                 // fed to standard input
   int timeout_seconds = 60;
 };
