@@ -3,7 +3,7 @@
 #include "diagnostics/diagnostic.h"
 #include "driver/cxx_hook.h"
 #include "driver/exit_status.h"
-#include "driver/switches.h"
+#include "specs/switches.h"
 #include "options/decode.h"
 #include "options/handle.h"
 #include "options/option_codes.h"

@@ -3,7 +3,7 @@
 // a dump base and its extension, and the output base.
 #pragma once
 
-#include "driver/switches.h"
+#include "specs/switches.h"
 
 #include <optional>
 #include <string>

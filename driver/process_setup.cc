@@ -1,6 +1,6 @@
 #include "driver/process_setup.h"
 
-#include "driver/temp_files.h"
+#include "support/temp_files.h"
 
 #include <csignal>
 #include <cstdlib>

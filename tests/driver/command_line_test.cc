@@ -1,7 +1,7 @@
 #include "driver/command_line.h"
 
 #include "driver/exit_status.h"
-#include "driver/switches.h"
+#include "specs/switches.h"
 #include "options/decode.h"
 #include "options/handle.h"
 #include "specs/search_paths.h"

@@ -1,4 +1,4 @@
-#include "driver/switches.h"
+#include "specs/switches.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "driver/temp_files.h"
+#include "support/temp_files.h"
 
 #include <cerrno>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "driver/switches.h"
+#include "specs/switches.h"
 
 namespace velk {
 
