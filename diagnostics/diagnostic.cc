@@ -412,49 +412,60 @@ bool engine_report(diagnostic_engine& e, diagnostic_record& d) {
   if (d.kind != kind_note && d.kind != kind_ice)
     check_max_errors(e, false);
 
-  ++e.reentry_count;
-  if (is_ice(d.kind)) {
-    // An internal error raised while another diagnostic is being reported
-    // (a fault in its format) is about that diagnostic, which is already
-    // counted: it is not a consequence of earlier errors.
-    bool nested = e.reentry_count > 1;
-    if ((e.counters[kind_error] > 0 || e.counters[kind_sorry] > 0) &&
-        !e.abort_on_error && !nested) {
-      expanded_location x = expand(e, location);
-      std::string file = x.file.empty() ? program_name() : std::string(x.file);
-      fnotice(stderr, "%s:%d: confused by earlier errors, bailing out\n",
-              escape_unprintable(file).c_str(), x.line);
-      std::exit(4);
+  // Restored however the report ends: a fatal-error hook may leave by an
+  // exception.
+  struct reentry_scope {
+    int& count;
+    explicit reentry_scope(int& c) : count(c) { ++count; }
+    reentry_scope(const reentry_scope&) = delete;
+    reentry_scope& operator=(const reentry_scope&) = delete;
+    ~reentry_scope() { --count; }
+  };
+  {
+    reentry_scope reentry(e.reentry_count);
+    if (is_ice(d.kind)) {
+      // An internal error raised while another diagnostic is being reported
+      // (a fault in its format) is about that diagnostic, which is already
+      // counted: it is not a consequence of earlier errors.
+      bool nested = e.reentry_count > 1;
+      if ((e.counters[kind_error] > 0 || e.counters[kind_sorry] > 0) &&
+          !e.abort_on_error && !nested) {
+        expanded_location x = expand(e, location);
+        std::string file =
+            x.file.empty() ? program_name() : std::string(x.file);
+        fnotice(stderr, "%s:%d: confused by earlier errors, bailing out\n",
+                escape_unprintable(file).c_str(), x.line);
+        std::exit(4);
+      }
+      if (e.ice_callback != nullptr)
+        e.ice_callback(e, d.job.format, d.job.args);
     }
-    if (e.ice_callback != nullptr)
-      e.ice_callback(e, d.job.format, d.job.args);
+
+    if (d.kind == kind_error && entry_kind == kind_warning)
+      ++e.counters[kind_werror];
+    else if (d.kind >= 0 && d.kind < kind_last)
+      ++e.counters[static_cast<std::size_t>(d.kind)];
+
+    if (e.group_emission_count == 0 && e.begin_group != nullptr)
+      e.begin_group(e);
+    ++e.group_emission_count;
+
+    if (e.structured) {
+      add_structured(e, d, entry_kind);
+    } else {
+      pp_format(pp, d.job);
+      e.starter(e, d);
+      pp_output_formatted_text(pp);
+      put_annotations(e, d, entry_kind);
+      e.finalizer(e, d, entry_kind);
+      if (e.extra_output != extra_output_kind::none) {
+        print_parseable_fixits(e, d);
+        pp_flush_to_stream(pp);
+      }
+    }
+    diagnostic_action_after_output(e, d.kind);
   }
 
-  if (d.kind == kind_error && entry_kind == kind_warning)
-    ++e.counters[kind_werror];
-  else if (d.kind >= 0 && d.kind < kind_last)
-    ++e.counters[static_cast<std::size_t>(d.kind)];
-
-  if (e.group_emission_count == 0 && e.begin_group != nullptr)
-    e.begin_group(e);
-  ++e.group_emission_count;
-
-  if (e.structured) {
-    add_structured(e, d, entry_kind);
-  } else {
-    pp_format(pp, d.job);
-    e.starter(e, d);
-    pp_output_formatted_text(pp);
-    put_annotations(e, d, entry_kind);
-    e.finalizer(e, d, entry_kind);
-    if (e.extra_output != extra_output_kind::none) {
-      print_parseable_fixits(e, d);
-      pp_flush_to_stream(pp);
-    }
-  }
-  diagnostic_action_after_output(e, d.kind);
-
-  --e.reentry_count;
   if (e.path_printer != nullptr)
     e.path_printer(e, d);
   return true;
@@ -691,6 +702,14 @@ void default_final_hook(diagnostic_engine& e) {
   pp_end_line_and_flush(pp);
 }
 
+namespace {
+fatal_error_hook fatal_hook = nullptr;
+} // namespace
+
+void set_fatal_error_hook(fatal_error_hook hook) {
+  fatal_hook = hook;
+}
+
 void check_max_errors(diagnostic_engine& e, bool finish) {
   if (e.max_errors == 0)
     return;
@@ -725,6 +744,8 @@ void diagnostic_action_after_output(diagnostic_engine& e,
     }
     return;
   case kind_fatal:
+    if (fatal_hook != nullptr)
+      fatal_hook();
     if (e.abort_on_error)
       std::abort();
     engine_finish(e);

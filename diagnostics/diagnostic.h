@@ -255,6 +255,12 @@ void diagnostic_output_format_init(diagnostic_engine& engine,
                                    std::string_view base_name,
                                    output_format format);
 
+// Called after a fatal error is printed, before the run ends.  A hook
+// that throws keeps the process alive: a fuzzing harness turns fatal
+// errors into exceptions this way.  None by default.
+using fatal_error_hook = void (*)();
+void set_fatal_error_hook(fatal_error_hook hook);
+
 // Errors or sorry messages have been reported on global_engine.
 bool any_errors_seen();
 // Errors and sorry messages reported on global_engine.

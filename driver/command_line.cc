@@ -3,12 +3,13 @@
 #include "diagnostics/diagnostic.h"
 #include "driver/cxx_hook.h"
 #include "driver/exit_status.h"
-#include "specs/switches.h"
 #include "options/decode.h"
 #include "options/handle.h"
 #include "options/option_codes.h"
 #include "options/suggestions.h"
 #include "specs/search_paths.h"
+#include "specs/spec_interpreter.h"
+#include "specs/switches.h"
 #include "support/configuration.h"
 #include "support/environment.h"
 #include "support/paths.h"
@@ -167,17 +168,16 @@ bool verbose_requested() {
   return settings().verbose || global_options.opt_v != 0;
 }
 
+// The lists live with the spec interpreter, which reads them (%X %Y %Z)
+// and adds to the linker's (%x).
 std::vector<std::string>& assembler_args() {
-  static std::vector<std::string> args;
-  return args;
+  return spec_state().assembler_args;
 }
 std::vector<std::string>& preprocessor_args() {
-  static std::vector<std::string> args;
-  return args;
+  return spec_state().preprocessor_args;
 }
 std::vector<std::string>& linker_args() {
-  static std::vector<std::string> args;
-  return args;
+  return spec_state().linker_args;
 }
 void add_assembler_arg(std::string_view text) {
   assembler_args().emplace_back(text);
@@ -429,6 +429,12 @@ const option_handlers& driver_option_handlers() {
        {target_handle_option, OPTF_TARGET}},
   };
   return handlers;
+}
+
+void handle_self_spec_option(decoded_option& decoded) {
+  read_cmdline_option(&global_options, &global_options_set, decoded,
+                      unknown_location, OPTF_DRIVER, driver_option_handlers(),
+                      global_engine);
 }
 
 void process_command(std::vector<decoded_option>& decoded, const char* argv0) {

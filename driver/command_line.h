@@ -74,6 +74,10 @@ bool canonical_prefixes_wanted(const std::vector<decoded_option>& decoded);
 // options of the run.  `argv0` is the program as invoked.
 void process_command(std::vector<decoded_option>& decoded, const char* argv0);
 
+// Handles an option a self spec generated, as the command line's options
+// are handled.
+void handle_self_spec_option(decoded_option& decoded);
+
 // The driver's own option handler.
 bool driver_handle_option(option_values* opts, option_values_set* opts_set,
                           const decoded_option& decoded,

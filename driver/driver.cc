@@ -3,16 +3,20 @@
 #include "diagnostics/colors.h"
 #include "diagnostics/diagnostic.h"
 #include "driver/command_line.h"
+#include "driver/execute.h"
 #include "driver/exit_status.h"
 #include "driver/external_programs.h"
 #include "driver/process_setup.h"
-#include "specs/switches.h"
-#include "support/temp_files.h"
 #include "options/decode.h"
 #include "options/handle.h"
 #include "options/suggestions.h"
+#include "specs/named_specs.h"
 #include "specs/search_paths.h"
+#include "specs/spec_interpreter.h"
+#include "specs/spec_validation.h"
+#include "specs/switches.h"
 #include "support/environment.h"
+#include "support/temp_files.h"
 
 #include <string_view>
 
@@ -81,8 +85,25 @@ void driver::global_initializations(const char* argv0) {
 void driver::build_multilib_strings() {}
 
 void driver::set_up_specs(int argc, char** argv) {
+  set_execute_hook(execute);
+  set_self_spec_option_hook(handle_self_spec_option);
   process_command(decoded_, argc > 0 ? argv[0] : "");
   environment().set_verbose(verbose_requested());
+
+  // What the spec interpreter reads from the command line.
+  spec_interpreter_state& st = spec_state();
+  const dump_names& names = run_dump_names();
+  st.dump_dir = names.dump_dir.value_or("");
+  st.dump_dir_length = names.dump_dir_length;
+  st.dump_dir_trailing_dash = names.trailing_dash;
+  st.dump_base = names.dump_base;
+  st.output_base = names.output_base;
+  st.save_temps = names.save_temps != save_temps_mode::off;
+  st.use_pipes = settings().use_pipes;
+
+  // No compilers table is installed yet: the named specs are all the spec
+  // texts there are.
+  mark_spec_switches_validated({});
 }
 
 void driver::export_assembler_options() {
@@ -128,10 +149,13 @@ void driver::export_offload_targets() {
 }
 
 void driver::report_unrecognized_options() {
-  // Until the specs validate switches, the switches the option table does
-  // not know at all are the unrecognised ones.
+  // A switch is recognised when the driver handled it or a spec can test or
+  // emit it.  While no spec text is installed at all, nothing could
+  // validate the options the driver only passes on, so those known to the
+  // option table count as recognised then.
+  const bool specs_installed = !named_spec_list().empty();
   for (const switch_entry& sw : tables().switches) {
-    if (sw.validated || sw.known)
+    if (sw.validated || (!specs_installed && sw.known))
       continue;
     if (std::optional<std::string_view> hint = suggest_option(sw.name)) {
       std::string hint_text(*hint);

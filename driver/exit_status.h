@@ -8,6 +8,7 @@ struct run_counters {
   int highest_status = 1;  // highest exit status of a failed subprocess
   bool pass_exit_codes = false;
   int error_count = 0; // errors and "sorry" messages
+  int run_count = 0;   // command groups started, or shown under -###
 };
 
 // The counters of this process.  Here `error_count` holds only the failures

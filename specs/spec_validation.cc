@@ -1,0 +1,162 @@
+#include "specs/spec_validation.h"
+
+#include "specs/named_specs.h"
+#include "specs/switches.h"
+
+namespace velk {
+
+namespace {
+
+struct scanner {
+  std::string_view text;
+  std::size_t pos = 0;
+  bool user_spec = false;
+
+  int peek(std::size_t ahead = 0) const {
+    return pos + ahead < text.size()
+               ? static_cast<unsigned char>(text[pos + ahead])
+               : -1;
+  }
+  void skip_blanks() {
+    while (peek() == ' ' || peek() == '\t')
+      ++pos;
+  }
+};
+
+bool is_word_char(int c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+         (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '+' ||
+         c == '=' || c == ',' || c == '.' || c == '@' || c == '/';
+}
+
+void mark_atom(std::string_view atom, bool starred, bool user_spec) {
+  for (switch_entry& sw : tables().switches) {
+    if (sw.name.starts_with(atom) &&
+        (starred || sw.name.size() == atom.size()) && (sw.known || user_spec))
+      sw.validated = true;
+  }
+}
+
+void scan_construct(scanner& s, bool braced);
+
+// Scans text for constructs until `stop` characters at this level (none
+// for the whole text).
+void scan_text(scanner& s, bool in_body) {
+  while (s.peek() != -1) {
+    const int c = s.peek();
+    if (in_body && (c == ';' || c == '}'))
+      return;
+    ++s.pos;
+    if (c == '\\') {
+      if (s.peek() != -1)
+        ++s.pos;
+      continue;
+    }
+    if (c != '%')
+      continue;
+    const int e = s.peek();
+    if (e == '{' || e == '<' || e == '>') {
+      ++s.pos;
+      scan_construct(s, e == '{');
+    } else if ((e == 'W' || e == '@') && s.peek(1) == '{') {
+      s.pos += 2;
+      scan_construct(s, true);
+    } else if (e != -1) {
+      ++s.pos; // any other escape letter, "%%" included
+    }
+  }
+}
+
+void scan_construct(scanner& s, bool braced) {
+  for (;;) {
+    s.skip_blanks();
+    if (s.peek() == '!') {
+      ++s.pos;
+      s.skip_blanks();
+    }
+    bool test_only = false;
+    if (s.peek() == '%' && s.peek(1) == ':') {
+      // A spec function in a condition: skip its call.
+      s.pos += 2;
+      while (s.peek() != -1 && s.peek() != '(')
+        ++s.pos;
+      int depth = 0;
+      while (s.peek() != -1) {
+        int c = s.peek();
+        ++s.pos;
+        if (c == '(')
+          ++depth;
+        else if (c == ')' && --depth == 0)
+          break;
+      }
+      test_only = true;
+    } else if (s.peek() == '.' || s.peek() == ',') {
+      ++s.pos;
+      test_only = true;
+    }
+    std::string atom;
+    if (!braced) {
+      // %<S and %>S: up to a blank.
+      while (s.peek() != -1 && s.peek() != ' ' && s.peek() != '\t')
+        atom += static_cast<char>(s.text[s.pos++]);
+    } else {
+      for (;;) {
+        if (s.peek() == '\\' && s.peek(1) != -1) {
+          atom += s.text[s.pos + 1];
+          s.pos += 2;
+        } else if (is_word_char(s.peek())) {
+          atom += static_cast<char>(s.text[s.pos++]);
+        } else {
+          break;
+        }
+      }
+    }
+    bool starred = false;
+    if (!atom.empty() && atom.back() == '*') {
+      starred = true;
+      atom.pop_back();
+    } else if (s.peek() == '*') {
+      starred = true;
+      ++s.pos;
+    }
+    if (!test_only)
+      mark_atom(atom, starred, s.user_spec);
+    if (!braced)
+      return;
+
+    s.skip_blanks();
+    const int c = s.peek();
+    if (c == '&' || c == '|') {
+      ++s.pos;
+      continue;
+    }
+    if (c == ':') {
+      ++s.pos;
+      scan_text(s, true);
+      if (s.peek() == ';') {
+        ++s.pos;
+        continue;
+      }
+    }
+    if (s.peek() == '}')
+      ++s.pos;
+    return;
+  }
+}
+
+} // namespace
+
+void validate_switches_from_spec(std::string_view spec, bool user_spec) {
+  scanner s{spec, 0, user_spec};
+  scan_text(s, false);
+}
+
+void mark_spec_switches_validated(
+    const std::vector<std::string_view>& compiler_specs) {
+  for (std::string_view spec : compiler_specs)
+    validate_switches_from_spec(spec, false);
+  for (const named_spec& spec : named_spec_list())
+    validate_switches_from_spec(spec.text, spec.user);
+}
+
+} // namespace velk
