@@ -516,9 +516,7 @@ std::string_view read_brace_body(cursor& c, bool& has_star) {
 }
 
 int run_brace_body(std::string_view body, bool has_star,
-                   std::string_view star_prefix,
-                   std::optional<std::string_view> soft_match) {
-  (void)soft_match;
+                   std::string_view star_prefix) {
   if (!has_star)
     return do_spec_1(body, false, std::nullopt);
   switch_table& switches = tables().switches;
@@ -669,7 +667,7 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
                   std::string(body));
     if (disj_matched) {
       n_way_matched = true;
-      if (run_brace_body(body, has_star, star_prefix, soft_match) != 0)
+      if (run_brace_body(body, has_star, star_prefix) != 0)
         return -1;
     }
     if (c.peek() == '}') {
@@ -1013,8 +1011,12 @@ int do_spec_1(std::string_view spec, bool in_switch,
       require_brace(c, spec, '@');
       ++c.pos;
       const bool opened = open_response_group();
-      if (handle_braces(c, soft_match) < 0)
+      if (handle_braces(c, soft_match) < 0) {
+        // The group is abandoned with its spec; a later one may open.
+        st.in_response_file = false;
+        st.response_argument_vector.clear();
         return -1;
+      }
       if (opened)
         close_response_group();
       break;

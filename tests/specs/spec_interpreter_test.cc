@@ -362,6 +362,11 @@ TEST_F(SpecInterpreter, ResponseGroups) {
   EXPECT_EQ(words("%@{nosuch}"), words_t{});
   EXPECT_EXIT(words("%@{L*:%@{Lx}}"), ::testing::ExitedWithCode(1),
               "fatal error: cannot open nested response file");
+  // A failed group does not stay open.
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(run_spec_fresh("%@{L*:%efailed}", std::nullopt), -1);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(words("%@{Lx}").size(), 1u);
 }
 
 TEST_F(SpecInterpreter, CommandGroupsAndPipes) {
@@ -408,6 +413,8 @@ TEST_F(SpecInterpreter, NamedSpecEscapes) {
             (words_t{"one", "two", "A", "a", "E", "G", "L", "l", "S", "cpp"}));
   spec_state().cpp_spec = "own";
   EXPECT_EQ(words("%C"), words_t{"own"});
+  spec_state().language = "c++";
+  EXPECT_EQ(words("%{,c++:cxx} %{,c:c} %{!,c:notc}"), (words_t{"cxx", "notc"}));
 }
 
 TEST_F(SpecInterpreter, ErrorsThatLetInterpretationGoOn) {
