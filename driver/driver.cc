@@ -15,6 +15,7 @@
 #include "specs/spec_interpreter.h"
 #include "specs/spec_validation.h"
 #include "specs/switches.h"
+#include "support/configuration.h"
 #include "support/environment.h"
 #include "support/temp_files.h"
 
@@ -100,6 +101,8 @@ void driver::set_up_specs(int argc, char** argv) {
   st.output_base = names.output_base;
   st.save_temps = names.save_temps != save_temps_mode::off;
   st.use_pipes = settings().use_pipes;
+  if (const std::optional<std::string>& exec = prefixes().exec_prefix)
+    st.include_prefix = *exec + std::string(config::machine_suffix);
 
   // No compilers table is installed yet: the named specs are all the spec
   // texts there are.

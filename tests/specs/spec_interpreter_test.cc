@@ -1,6 +1,7 @@
 #include "specs/spec_interpreter.h"
 
 #include "specs/named_specs.h"
+#include "specs/search_paths.h"
 #include "specs/spec_validation.h"
 #include "specs/switches.h"
 #include "specs/velk_options.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -446,6 +448,40 @@ TEST_F(SpecInterpreter, ErrorsThatLetInterpretationGoOn) {
                      "'no-such-script.ld' in the library search paths"),
             std::string::npos)
       << err;
+}
+
+TEST_F(SpecInterpreter, SearchListEscapes) {
+  namespace fs = std::filesystem;
+  char dir[] = "/tmp/velk-spec-lists-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string root = dir;
+  fs::create_directories(root + "/include");
+  fs::create_directories(root + "/include-fixed");
+  fs::create_directories(root + "/lib");
+  search_lists& lists = search_paths();
+  lists.include.clear();
+  lists.startfile.clear();
+  add_search_prefix(lists.include, root + "/", "", 1, 0, false);
+  add_search_prefix(lists.include, "/nonexistent-velk/", "", 1, 0, false);
+  add_search_prefix(lists.startfile, root + "/lib/", "", 1, 0, false);
+  add_search_prefix(lists.startfile, "/usr/lib/", "", 1, 0, false);
+  spec_state().include_prefix = "/p/";
+  selected_multilib().multilib_dir = "ml";
+
+  EXPECT_EQ(words("%I"),
+            (words_t{"-imultilib", "ml", "-iprefix", "/p/", "-isystem",
+                     root + "/include", "-isystem", root + "/include-fixed"}));
+  EXPECT_EQ(words("%D"), words_t{"-L" + root + "/lib"});
+  prefixes().sysroot = "/sys";
+  prefixes().sysroot_suffix = "/sfx";
+  EXPECT_EQ(words("-B%R/lib"), words_t{"-B/sys/sfx/lib"});
+
+  prefixes().sysroot.reset();
+  prefixes().sysroot_suffix.clear();
+  selected_multilib().multilib_dir.reset();
+  lists.include.clear();
+  lists.startfile.clear();
+  fs::remove_all(root);
 }
 
 struct fatal_case {
