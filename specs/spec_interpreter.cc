@@ -500,9 +500,13 @@ std::string_view read_brace_body(cursor& c, bool& has_star) {
       ++nesting;
     } else if (ch == '}') {
       --nesting;
-    } else if (ch == '\\' || ch == '%') {
+    } else if (ch == '\\') {
       // An escaped character never opens or closes a construct.
-      if (ch == '%' && c.peek(1) == '*' && nesting == 0)
+      if (c.peek(1) != end_of_text)
+        ++c.pos;
+    } else if (ch == '%') {
+      // Nor does the letter of an escape; the "{" of "%{" does.
+      if (c.peek(1) == '*' && nesting == 0)
         has_star = true;
       if (c.peek(1) != end_of_text && c.peek(1) != '{')
         ++c.pos;
@@ -521,8 +525,7 @@ int run_brace_body(std::string_view body, bool has_star,
     return do_spec_1(body, false, std::nullopt);
   switch_table& switches = tables().switches;
   for (std::size_t i = 0; i < switches.size(); ++i) {
-    // Copy: the body may add switches (self specs never run here, but the
-    // table may grow through spec functions).
+    // A copy: the table may grow while the body runs.
     const std::string name = switches[i].name;
     if (!name.starts_with(star_prefix) ||
         !switch_is_live(i, star_prefix.size()))
