@@ -168,7 +168,6 @@ void close_response_group() {
   if (!st.save_temps) {
     name = make_temp_name("");
   } else {
-    std::string dump_dir = st.dump_dir.substr(0, st.dump_dir_length);
     if (st.dump_base && !st.dump_base->empty())
       name = *st.dump_base + ".args.";
     else if (!st.dump_dir.empty())

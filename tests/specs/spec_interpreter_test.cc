@@ -305,13 +305,14 @@ TEST_F(SpecInterpreter, SaveTempsNames) {
   ASSERT_NE(mkdtemp(dir), nullptr);
   std::string input = std::string(dir) + "/a.i";
   std::ofstream(input) << "x";
+  const std::string cwd = std::filesystem::current_path();
   ASSERT_EQ(chdir(dir), 0);
   tables().current.set(input, 0);
   st.dump_dir.clear();
   st.dump_dir_length = 0;
   st.output_base.reset();
   words_t w = words("%g.i");
-  ASSERT_EQ(chdir("/"), 0);
+  ASSERT_EQ(chdir(cwd.c_str()), 0);
   EXPECT_NE(w[0], "a.i");
   EXPECT_TRUE(w[0].ends_with(".i"));
   std::remove(input.c_str());
@@ -368,6 +369,25 @@ TEST_F(SpecInterpreter, ResponseGroups) {
   EXPECT_EQ(words("%@{nosuch}"), words_t{});
   EXPECT_EXIT(words("%@{L*:%@{Lx}}"), ::testing::ExitedWithCode(1),
               "fatal error: cannot open nested response file");
+  // Under -save-temps the file is named after the dump names and kept.
+  char dir[] = "/tmp/velk-spec-args-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string cwd = std::filesystem::current_path();
+  ASSERT_EQ(chdir(dir), 0);
+  spec_interpreter_state& st = spec_state();
+  st.save_temps = true;
+  st.dump_dir = "a.";
+  st.dump_dir_trailing_dash = true;
+  EXPECT_EQ(words("%@{Lx}"), words_t{"@a.args.0"});
+  st.dump_base = "base";
+  EXPECT_EQ(words("%@{Lx}"), words_t{"@base.args.1"});
+  EXPECT_FALSE(cleanup_list().contains("a.args.0"));
+  std::remove("a.args.0");
+  std::remove("base.args.1");
+  ASSERT_EQ(chdir(cwd.c_str()), 0);
+  rmdir(dir);
+  st.save_temps = false;
+
   // A failed group does not stay open.
   testing::internal::CaptureStderr();
   EXPECT_EQ(run_spec_fresh("%@{L*:%efailed}", std::nullopt), -1);
