@@ -54,8 +54,12 @@ void note_temp_file(std::string_view name, bool on_cleanup, bool on_failure) {
 }
 
 int remove_if_regular(const char* name) {
+  // lstat: a symbolic link is not itself a regular file, so neither the link
+  // nor what it points to is touched.  The check and the deletion cannot be
+  // made atomic, but unlink never follows a link, so a link swapped in
+  // between loses only that link.
   struct stat st;
-  if (stat(name, &st) != 0 || !S_ISREG(st.st_mode))
+  if (lstat(name, &st) != 0 || !S_ISREG(st.st_mode))
     return 0;
   if (unlink(name) != 0)
     return errno;
@@ -77,6 +81,13 @@ void remove_failure_files() {
 
 void forget_failure_files() {
   failure_list().forget();
+}
+
+void remove_files_at_exit() {
+  failure_list().remove_all();
+  failure_list().forget();
+  cleanup_list().remove_all();
+  cleanup_list().forget();
 }
 
 void remove_files_on_signal() {
