@@ -1,6 +1,7 @@
 #include "support/temp_files.h"
 
 #include <cerrno>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,14 +37,33 @@ void temp_file_list::remove_all() const {
   for_each([](const std::string& name) { remove_if_regular(name.c_str()); });
 }
 
+namespace {
+
+// A list that is never destroyed.  The exit handler and the signal handler
+// read the lists after the static objects of the program may already have
+// been destroyed (a static made after the exit handler was registered is
+// destroyed before it runs), so the lists must outlive every one of them.
+class lasting_list {
+public:
+  lasting_list() { new (storage_) temp_file_list(); }
+  temp_file_list& get() {
+    return *std::launder(reinterpret_cast<temp_file_list*>(storage_));
+  }
+
+private:
+  alignas(temp_file_list) unsigned char storage_[sizeof(temp_file_list)];
+};
+
+} // namespace
+
 temp_file_list& cleanup_list() {
-  static temp_file_list list;
-  return list;
+  static lasting_list list;
+  return list.get();
 }
 
 temp_file_list& failure_list() {
-  static temp_file_list list;
-  return list;
+  static lasting_list list;
+  return list.get();
 }
 
 void note_temp_file(std::string_view name, bool on_cleanup, bool on_failure) {
