@@ -11,6 +11,7 @@
 #include "options/suggestions.h"
 #include "specs/search_paths.h"
 #include "specs/switches.h"
+#include "support/allocation.h"
 #include "support/argument_files.h"
 #include "support/environment.h"
 #include "support/temp_files.h"
@@ -54,6 +55,10 @@ int driver::main(int argc, char** argv) {
 
 void driver::set_program_name(const char* argv0) {
   ::velk::set_program_name(argv0);
+  std::string_view name = argv0;
+  if (std::size_t slash = name.rfind('/'); slash != std::string_view::npos)
+    name.remove_prefix(slash + 1);
+  set_allocation_program_name(name);
 }
 
 void driver::expand_response_files(int& argc, char**& argv) {
