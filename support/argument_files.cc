@@ -229,6 +229,26 @@ expand_response_files(std::span<const char* const> args) {
   return out;
 }
 
+std::string saved_response_file_name(std::string_view dump_base,
+                                     std::string_view dump_directory,
+                                     bool trailing_dash, int counter) {
+  std::string name;
+  bool from_directory = false;
+  if (!dump_base.empty()) {
+    name = dump_base;
+  } else if (!dump_directory.empty()) {
+    name = dump_directory;
+    from_directory = true;
+  } else {
+    name = "a";
+  }
+  if (!(from_directory && trailing_dash))
+    name += '.';
+  name += "args.";
+  name += std::to_string(counter);
+  return name;
+}
+
 bool& response_files_wanted() {
   static bool wanted = false;
   return wanted;

@@ -53,6 +53,14 @@ enum class response_file_failure { none, open, write, close };
 response_file_failure write_response_file(const std::string& path,
                                           std::span<const std::string> args);
 
+// Name of the `counter`-th response file kept under -save-temps: the dump
+// base when there is one, else the dump directory, else "a", followed by
+// ".args." and the counter; the "." is left out after a dump directory that
+// ends in its own separator (`trailing_dash`), as in "a-args.0".
+std::string saved_response_file_name(std::string_view dump_base,
+                                     std::string_view dump_directory,
+                                     bool trailing_dash, int counter);
+
 // Set when the user's command line held an @file that was read: the driver
 // may then hand arguments grouped by a spec to its subprocesses through
 // response files of its own.

@@ -68,6 +68,15 @@ TEST(WriteArguments, EscapesAndWritesOnePerLine) {
   }
 }
 
+TEST(SavedResponseFileName, FollowsTheDumpNames) {
+  EXPECT_EQ(saved_response_file_name("", "", false, 0), "a.args.0");
+  EXPECT_EQ(saved_response_file_name("out/hello", "a.", true, 3),
+            "out/hello.args.3");
+  EXPECT_EQ(saved_response_file_name("", "a.", true, 0), "a.args.0");
+  EXPECT_EQ(saved_response_file_name("", "a-", true, 1), "a-args.1");
+  EXPECT_EQ(saved_response_file_name("", "dir/", false, 2), "dir/.args.2");
+}
+
 class ExpandResponseFiles : public ::testing::Test {
 protected:
   void SetUp() override {
