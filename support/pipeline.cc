@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <spawn.h>
@@ -76,18 +77,153 @@ bool route(posix_spawn_file_actions_t& actions, int fd, int target) {
   return fd_flags >= 0 && fcntl(fd, F_SETFD, fd_flags & ~FD_CLOEXEC) == 0;
 }
 
+// What the child needs between vfork and exec, prepared by the parent so
+// that the child allocates nothing.
+struct child_setup {
+  const char* executable;
+  bool path_search;
+  char* const* argv;
+  char* const* env;
+  int in, out, err;
+  bool merge_stderr;
+  int report; // write end of the report pipe, -1 when none
+  const char* program_name;
+};
+
+// The failure the child sends back: which step failed, and why.  The step
+// is one of the static texts below, valid in the parent too since the
+// child shares its memory until exec.
+struct child_report {
+  const char* step;
+  int error;
+};
+
+bool write_fully(int fd, const void* data, std::size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = write(fd, p, size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool write_text(const char* text) {
+  return write_fully(2, text, std::strlen(text));
+}
+
+[[noreturn]] void run_child(const child_setup& c) {
+  child_report r{nullptr, 0};
+  auto move_to = [&](int fd, int target) {
+    if (r.step != nullptr)
+      return;
+    if (fd == target) {
+      // Already in place (the caller had that standard descriptor
+      // closed); it must survive the exec.
+      int fd_flags = fcntl(fd, F_GETFD);
+      if (fd_flags >= 0)
+        fcntl(fd, F_SETFD, fd_flags & ~FD_CLOEXEC);
+      return;
+    }
+    if (dup2(fd, target) < 0)
+      r = {"dup2", errno};
+    else if (close(fd) < 0)
+      r = {"close", errno};
+  };
+  move_to(c.in, 0);
+  move_to(c.out, 1);
+  move_to(c.err, 2);
+  if (r.step == nullptr && c.merge_stderr && dup2(1, 2) < 0)
+    r = {"dup2", errno};
+  if (r.step == nullptr) {
+    if (c.env != nullptr)
+      environ = const_cast<char**>(c.env);
+    if (c.path_search)
+      execvp(c.executable, c.argv);
+    else
+      execv(c.executable, c.argv);
+    r = {c.path_search ? "execvp" : "execv", errno};
+  }
+  if (c.report >= 0 && write_fully(c.report, &r, sizeof r))
+    _exit(-1);
+  // No way to tell the parent: say it here, without stdio.
+  bool said = write_text(c.program_name) &&
+              write_text(": error trying to exec '") &&
+              write_text(c.executable) && write_text("': ") &&
+              write_text(r.step) && write_text(": ") &&
+              write_text(std::strerror(r.error)) && write_text("\n");
+  _exit(said ? -1 : -2);
+}
+
+// Starts the child with vfork: for what posix_spawn cannot do, a program
+// looked up on the PATH of an environment given to the child rather than
+// on the caller's own.
+const char* start_with_vfork(child_setup c, pid_t& pid, int& error) {
+  int report[2] = {-1, -1};
+  if (pipe2(report, O_CLOEXEC) == 0)
+    c.report = report[1];
+  char** saved_environment = environ;
+  unsigned pause = 1;
+  for (int attempt = 1;; ++attempt) {
+    pid = vfork();
+    if (pid == 0)
+      run_child(c);
+    if (pid > 0 || attempt == 4)
+      break;
+    sleep(pause);
+    pause *= 2;
+  }
+  int vfork_error = errno;
+  environ = saved_environment;
+  if (report[1] >= 0)
+    close(report[1]);
+  if (pid < 0) {
+    if (report[0] >= 0)
+      close(report[0]);
+    error = vfork_error;
+    return "vfork";
+  }
+  child_report r{nullptr, 0};
+  ssize_t got = -1;
+  if (report[0] >= 0) {
+    do
+      got = read(report[0], &r, sizeof r);
+    while (got < 0 && errno == EINTR);
+    close(report[0]);
+  }
+  if (got == static_cast<ssize_t>(sizeof r)) {
+    // The child ended at once; collect it so it leaves no zombie.
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    error = r.error;
+    return r.step;
+  }
+  return nullptr;
+}
+
 // Starts the child.  posix_spawn reports a failed exec as its result, so
 // the child never needs to report anything itself.  Null on success (pid
 // set), else the failure text.
 const char* start_child(const char* executable, bool path_search,
                         std::span<const std::string> args, char* const* env,
-                        int in, int out, int err, bool merge_stderr, pid_t& pid,
+                        int in, int out, int err, bool merge_stderr,
+                        const std::string& program_name, pid_t& pid,
                         int& error) {
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
   for (const std::string& arg : args)
     argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+
+  if (path_search && env != nullptr)
+    return start_with_vfork({executable, path_search, argv.data(), env, in, out,
+                             err, merge_stderr, -1, program_name.c_str()},
+                            pid, error);
 
   posix_spawn_file_actions_t actions;
   if ((error = posix_spawn_file_actions_init(&actions)) != 0)
@@ -231,7 +367,7 @@ const char* pipeline::launch(int flags, const char* executable,
   pid_t pid = -1;
   if (const char* failure =
           start_child(executable, flags & PEX_PATH_SEARCH, args, env, in, out,
-                      err, flags & PEX_MERGE_STDERR, pid, error))
+                      err, flags & PEX_MERGE_STDERR, program_name_, pid, error))
     return fail(failure, error);
   children_.push_back(pid);
   next_input_ = (flags & PEX_FINAL_STAGE) ? -1 : next_input;

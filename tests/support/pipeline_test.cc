@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -211,6 +212,72 @@ TEST_F(Pipeline, EnvironmentAndIgnoredSignals) {
         std::stoul(text.substr(text.find('\t') + 1), nullptr, 16);
     EXPECT_TRUE(mask & (1UL << (SIGINT - 1))) << text;
   }
+}
+
+TEST_F(Pipeline, PathSearchUsesTheChildsEnvironment) {
+  // The program is looked up on the PATH the child gets, not on ours.
+  std::string bin = path("bin");
+  ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+  std::string tool = bin + "/velk-test-tool";
+  {
+    std::ofstream script(tool);
+    script << "#!/bin/sh\necho \"tool $1 $VELK_PIPELINE_TEST\"\n";
+  }
+  ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
+  std::string path_var = "PATH=" + bin + ":/bin:/usr/bin";
+  std::string mark = "VELK_PIPELINE_TEST=mark";
+  char* env[] = {path_var.data(), mark.data(), nullptr};
+  std::string out = path("out");
+  int status = -1, error = 0;
+  pipeline_ptr p = pex_create(0, "test", nullptr);
+  ASSERT_EQ(pex_launch(*p, PEX_PATH_SEARCH | PEX_FINAL_STAGE, "velk-test-tool",
+                       args{"velk-test-tool", "arg"}, env, out.c_str(), nullptr,
+                       error),
+            nullptr);
+  ASSERT_EQ(pex_get_status(*p, {&status, 1}), 1);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(read(out), "tool arg mark\n");
+  // Not found there: the failure comes back to the parent.
+  p = pex_create(0, "test", nullptr);
+  EXPECT_STREQ(pex_launch(*p, PEX_PATH_SEARCH | PEX_FINAL_STAGE,
+                          "velk-no-such-tool", args{"x"}, env, nullptr, nullptr,
+                          error),
+               "execvp");
+  EXPECT_EQ(error, ENOENT);
+}
+
+TEST_F(Pipeline, ChildReportsItselfWhenItCannotTellTheParent) {
+  // With no descriptor left for the report pipe, the child that cannot
+  // start its program says so on its own standard error and ends with 255.
+  std::string err_file = path("err");
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = open(err_file.c_str(), O_WRONLY | O_CREAT, 0644);
+    dup2(fd, 2);
+    close(fd);
+    std::string empty_path = "PATH=/nonexistent";
+    char* env[] = {empty_path.data(), nullptr};
+    std::vector<std::string> argv = {"velk-missing"};
+    pipeline_ptr p = pex_create(PEX_PIPES, "velk-test", nullptr);
+    while (open("/dev/null", O_RDONLY) >= 0) {
+    }
+    int error = 0;
+    const char* failure =
+        pex_launch(*p, PEX_PATH_SEARCH | PEX_FINAL_STAGE, "velk-missing", argv,
+                   env, nullptr, nullptr, error);
+    if (failure != nullptr)
+      _exit(1);
+    int status = 0;
+    if (pex_get_status(*p, {&status, 1}) != 1)
+      _exit(2);
+    _exit(WIFEXITED(status) && WEXITSTATUS(status) == 255 ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(read(err_file), "velk-test: error trying to exec 'velk-missing': "
+                            "execvp: No such file or directory\n");
 }
 
 } // namespace
