@@ -45,7 +45,10 @@ std::optional<std::string> read_whole_file(const char* name) {
       return std::nullopt;
     }
     content.resize(used + static_cast<std::size_t>(got));
-    if (got == 0)
+    // The text ends at its first NUL byte: what follows is never used, and
+    // a file like /dev/zero would otherwise be read without end.
+    if (got == 0 || std::memchr(content.data() + used, '\0',
+                                static_cast<std::size_t>(got)) != nullptr)
       break;
   }
   close(fd);

@@ -120,6 +120,10 @@ TEST_F(ExpandResponseFiles, LeavesUnreadableFilesLiteral) {
   std::optional<args> got = expand({"velk++", missing, "@" + one, "@"});
   ASSERT_TRUE(got);
   EXPECT_EQ(*got, (args{"velk++", missing, "-g", "@"}));
+  // Reading stops at the first NUL byte, also of an endless file.
+  std::optional<args> zero = expand({"velk++", "@/dev/zero", "-c"});
+  ASSERT_TRUE(zero);
+  EXPECT_EQ(*zero, (args{"velk++", "-c"}));
   // argv[0] is never expanded.
   EXPECT_FALSE(expand({"@" + one}));
 }
