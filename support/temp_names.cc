@@ -1,5 +1,7 @@
 #include "support/temp_names.h"
 
+#include "support/temp_files.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -37,6 +39,13 @@ std::string find_temp_directory() {
 }
 
 namespace {
+
+// Ends the process as a crash would, but without leaving the files of the
+// clean-up lists behind: abort skips the exit handlers that delete them.
+[[noreturn]] void abort_without_debris() {
+  remove_files_at_exit();
+  std::abort();
+}
 
 // A 64-bit mixer (splitmix64): consecutive inputs give unrelated outputs.
 std::uint64_t mix(std::uint64_t x) {
@@ -85,7 +94,7 @@ bool create_new_file(const std::string& name) {
   if (fd < 0)
     return false;
   if (close(fd) != 0)
-    std::abort();
+    abort_without_debris();
   return true;
 }
 
@@ -112,7 +121,7 @@ std::string make_temp_name(std::string_view suffix) {
     std::string reason = error_text(errno);
     std::fprintf(stderr, "Cannot create temporary file in %s: %s\n",
                  dir.c_str(), reason.c_str());
-    std::abort();
+    abort_without_debris();
   }
   return *name;
 }

@@ -22,8 +22,8 @@ std::string find_temp_directory();
 
 // Creates a new empty file named temp_directory() + "cc" + six random
 // characters + `suffix` and returns its name.  When no file can be created,
-// writes "Cannot create temporary file in DIR: REASON" to standard error and
-// aborts.
+// writes "Cannot create temporary file in DIR: REASON" to standard error,
+// deletes the files on the clean-up lists and aborts.
 std::string make_temp_name(std::string_view suffix);
 
 // Creates a new empty file named `head` + six random characters + `tail`

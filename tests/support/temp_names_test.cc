@@ -1,5 +1,7 @@
 #include "support/temp_names.h"
 
+#include "support/temp_files.h"
+
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <set>
@@ -99,6 +101,20 @@ TEST_F(TempNames, DirectoryComesFromTheEnvironmentInOrder) {
   EXPECT_EQ(find_temp_directory(), dir_ + "/");
   for (saved& v : vars)
     set(v.name, v.value ? v.value->c_str() : nullptr);
+}
+
+TEST_F(TempNames, FailureAbortsWithoutLeavingListedFiles) {
+  std::string listed = dir_ + "/cc1.s";
+  std::fclose(std::fopen(listed.c_str(), "w"));
+  // A suffix that names a missing directory: the file cannot be made.
+  EXPECT_DEATH(
+      {
+        note_temp_file(listed, true, false);
+        make_temp_name("/missing/x.s");
+      },
+      "^Cannot create temporary file in .*/: No such file or directory\n$");
+  struct stat st;
+  EXPECT_NE(stat(listed.c_str(), &st), 0);
 }
 
 TEST(TempDirectory, ErrorTextsNameUndocumentedNumbers) {
