@@ -15,10 +15,15 @@
 #include "specs/spec_interpreter.h"
 #include "specs/spec_validation.h"
 #include "specs/switches.h"
+#include "support/allocation.h"
+#include "support/argument_files.h"
 #include "support/configuration.h"
 #include "support/environment.h"
 #include "support/temp_files.h"
 
+#include <cerrno>
+#include <optional>
+#include <span>
 #include <string_view>
 
 namespace velk {
@@ -55,9 +60,32 @@ int driver::main(int argc, char** argv) {
 
 void driver::set_program_name(const char* argv0) {
   ::velk::set_program_name(argv0);
+  std::string_view name = argv0;
+  if (std::size_t slash = name.rfind('/'); slash != std::string_view::npos)
+    name.remove_prefix(slash + 1);
+  set_allocation_program_name(name);
 }
 
-void driver::expand_response_files(int&, char**&) {}
+void driver::expand_response_files(int& argc, char**& argv) {
+  std::optional<std::vector<std::string>> expanded =
+      ::velk::expand_response_files(
+          std::span<const char* const>(argv, static_cast<std::size_t>(argc)));
+  if (!expanded)
+    return;
+  // The expanded arguments live as long as the process: the tables keep
+  // pointers into them.
+  static std::vector<std::string> storage;
+  static std::vector<char*> pointers;
+  storage = std::move(*expanded);
+  pointers.clear();
+  pointers.reserve(storage.size() + 1);
+  for (std::string& arg : storage)
+    pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  argc = static_cast<int>(storage.size());
+  argv = pointers.data();
+  response_files_wanted() = true;
+}
 
 void driver::decode_argv(int argc, char** argv) {
   environment().init(resettable_, tracing_);
@@ -81,6 +109,13 @@ void driver::global_initializations(const char* argv0) {
     fatal_error(unknown_location, "atexit failed");
   install_signal_handlers();
   raise_stack_limit();
+  // A deletion that fails is worth an error only under -v.
+  set_removal_failure_hook([](const std::string& name, int error) {
+    if (!verbose_requested())
+      return;
+    errno = error;
+    error_at_input("%s: %m", name.c_str());
+  });
 }
 
 void driver::build_multilib_strings() {}
@@ -197,6 +232,9 @@ void driver::maybe_run_linker(const char*) {}
 void driver::final_actions() {
   if (error_count() > 0)
     remove_failure_files();
+  // The outputs still listed are now either gone or good: nothing after
+  // this point (the exit handler, a late signal) may delete them.
+  forget_failure_files();
   remove_cleanup_files();
 }
 

@@ -19,10 +19,11 @@ extern "C" void handle_fatal_signal(int signum) {
 }
 
 extern "C" void cleanup_at_exit() {
-  // Regular runs have emptied the list already; after a fatal error this
-  // removes the intermediate files.
-  cleanup_list().remove_all();
-  cleanup_list().forget();
+  // Regular runs have settled both lists already.  After a fatal or internal
+  // error this removes the intermediate files and the outputs of the step
+  // that was running, so a later build never takes a half-written object
+  // for a good one.
+  remove_files_at_exit();
 }
 
 } // namespace

@@ -17,7 +17,8 @@ rlim_t raised_stack_limit(const rlimit& current);
 // Raises the soft stack limit as raised_stack_limit says.
 void raise_stack_limit();
 
-// Registers the exit handler that deletes the cleanup files.  False when the
+// Registers the exit handler that deletes the cleanup files and the failure
+// files of a step a fatal or internal error cut short.  False when the
 // C library refuses.
 bool register_cleanup_at_exit();
 

@@ -6,6 +6,7 @@
 #include "specs/named_specs.h"
 #include "specs/search_paths.h"
 #include "specs/velk_options.h"
+#include "support/argument_files.h"
 #include "support/environment.h"
 #include "support/temp_files.h"
 #include "support/temp_names.h"
@@ -124,34 +125,13 @@ void emit_option_list(const std::vector<std::string>& list) {
 
 // --- Response files ---
 
-// Writes `arguments` one per line, escaping blanks, backslashes and quotes,
-// an empty argument as "".  Returns false on a write error.
-bool write_response_arguments(const std::vector<std::string>& arguments,
-                              std::FILE* stream) {
-  for (const std::string& arg : arguments) {
-    std::string line;
-    if (arg.empty())
-      line = "\"\"";
-    for (char c : arg) {
-      if (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
-          c == '\r' || c == '\\' || c == '\'' || c == '"')
-        line += '\\';
-      line += c;
-    }
-    line += '\n';
-    if (std::fwrite(line.data(), 1, line.size(), stream) != line.size())
-      return false;
-  }
-  return true;
-}
-
 // Opens a response group when the user's command line used @files;
 // returns whether one was opened.
 bool open_response_group() {
   spec_interpreter_state& st = spec_state();
   if (st.in_response_file)
     fatal_error(unknown_location, "cannot open nested response file");
-  if (!st.response_files_wanted)
+  if (!response_files_wanted())
     return false;
   st.in_response_file = true;
   return true;
@@ -164,34 +144,28 @@ void close_response_group() {
   st.in_response_file = false;
   if (st.response_argument_vector.empty())
     return;
-  std::string name;
-  if (!st.save_temps) {
-    name = make_temp_name("");
-  } else {
-    if (st.dump_base && !st.dump_base->empty())
-      name = *st.dump_base + ".args.";
-    else if (!st.dump_dir.empty())
-      name = st.dump_dir_trailing_dash ? st.dump_dir + "args."
-                                       : st.dump_dir + ".args.";
-    else
-      name = "a.args.";
-    name += std::to_string(st.response_file_count++);
-  }
-  std::FILE* stream = std::fopen(name.c_str(), "w");
-  if (stream == nullptr)
-    fatal_error(unknown_location, "could not open temporary response file %s",
-                name);
+  const std::string name =
+      st.save_temps
+          ? saved_response_file_name(st.dump_base ? *st.dump_base : "",
+                                     st.dump_dir, st.dump_dir_trailing_dash,
+                                     st.response_file_count++)
+          : make_temp_name("");
   const std::vector<std::string> arguments =
       std::move(st.response_argument_vector);
   st.response_argument_vector.clear();
-  if (!write_response_arguments(arguments, stream)) {
-    std::fclose(stream);
+  switch (write_response_file(name, arguments)) {
+  case response_file_failure::none:
+    break;
+  case response_file_failure::open:
+    fatal_error(unknown_location, "could not open temporary response file %s",
+                name);
+  case response_file_failure::write:
     fatal_error(unknown_location,
                 "could not write to temporary response file %s", name);
-  }
-  if (std::fclose(stream) != 0)
+  case response_file_failure::close:
     fatal_error(unknown_location, "could not close temporary response file %s",
                 name);
+  }
   st.argument_vector.push_back("@" + name);
   if (!st.save_temps)
     note_temp_file(name, true, true);

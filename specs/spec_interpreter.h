@@ -54,8 +54,6 @@ struct spec_interpreter_state {
   // Negative during the second, debug-toggled compilation.
   int compare_debug = 0;
   bool use_pipes = false; // -pipe
-  // The user gave an @file: %@{...}, %i and %o write response files.
-  bool response_files_wanted = false;
   // The exec prefix as -iprefix passes it; none for no -iprefix.
   std::optional<std::string> include_prefix;
   // Options collected for the linker (%X, %x), assembler (%Y) and

@@ -1,6 +1,7 @@
 #include "support/temp_files.h"
 
 #include <cerrno>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,14 +37,33 @@ void temp_file_list::remove_all() const {
   for_each([](const std::string& name) { remove_if_regular(name.c_str()); });
 }
 
+namespace {
+
+// A list that is never destroyed.  The exit handler and the signal handler
+// read the lists after the static objects of the program may already have
+// been destroyed (a static made after the exit handler was registered is
+// destroyed before it runs), so the lists must outlive every one of them.
+class lasting_list {
+public:
+  lasting_list() { new (storage_) temp_file_list(); }
+  temp_file_list& get() {
+    return *std::launder(reinterpret_cast<temp_file_list*>(storage_));
+  }
+
+private:
+  alignas(temp_file_list) unsigned char storage_[sizeof(temp_file_list)];
+};
+
+} // namespace
+
 temp_file_list& cleanup_list() {
-  static temp_file_list list;
-  return list;
+  static lasting_list list;
+  return list.get();
 }
 
 temp_file_list& failure_list() {
-  static temp_file_list list;
-  return list;
+  static lasting_list list;
+  return list.get();
 }
 
 void note_temp_file(std::string_view name, bool on_cleanup, bool on_failure) {
@@ -54,8 +74,12 @@ void note_temp_file(std::string_view name, bool on_cleanup, bool on_failure) {
 }
 
 int remove_if_regular(const char* name) {
+  // lstat: a symbolic link is not itself a regular file, so neither the link
+  // nor what it points to is touched.  The check and the deletion cannot be
+  // made atomic, but unlink never follows a link, so a link swapped in
+  // between loses only that link.
   struct stat st;
-  if (stat(name, &st) != 0 || !S_ISREG(st.st_mode))
+  if (lstat(name, &st) != 0 || !S_ISREG(st.st_mode))
     return 0;
   if (unlink(name) != 0)
     return errno;
@@ -77,6 +101,13 @@ void remove_failure_files() {
 
 void forget_failure_files() {
   failure_list().forget();
+}
+
+void remove_files_at_exit() {
+  failure_list().remove_all();
+  failure_list().forget();
+  cleanup_list().remove_all();
+  cleanup_list().forget();
 }
 
 void remove_files_on_signal() {

@@ -48,8 +48,10 @@ temp_file_list& failure_list();
 // Records `name` on the requested lists.
 void note_temp_file(std::string_view name, bool on_cleanup, bool on_failure);
 
-// Deletes `name` only when it exists and is a regular file.  Returns 0, or
-// the error number of a failed deletion.  Async-signal-safe.
+// Deletes `name` only when it exists and is a regular file, judged on the
+// path itself: a symbolic link, a device, a FIFO or a directory is left
+// alone, and so is whatever a link points to.  Returns 0, or the error number
+// of a failed deletion.  Async-signal-safe.
 int remove_if_regular(const char* name);
 
 // Reports a failed deletion; set by the driver once diagnostics are ready.
@@ -63,6 +65,14 @@ void remove_cleanup_files();
 void remove_failure_files();
 // Empties the failure list without deleting anything.
 void forget_failure_files();
+
+// The exit-handler form: deletes the failure files, then the cleanup files,
+// and empties both lists, without reporting.  A run that reaches its final
+// actions has settled the failure list there (deleted after errors,
+// forgotten otherwise), so whatever is still listed at exit belongs to a
+// step that never finished: a fatal or internal error ended the run while
+// that step's outputs were half written.
+void remove_files_at_exit();
 
 // The signal-handler form of the two deletions: no reporting.
 void remove_files_on_signal();

@@ -1,7 +1,12 @@
 #include "driver/process_setup.h"
 
+#include "support/temp_files.h"
+
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,6 +77,47 @@ TEST(Signals, CaughtSignalIsReraisedWithDefaultAction) {
               return 0;
             }),
             100 + SIGHUP);
+}
+
+TEST(CleanupAtExit, FatalExitRemovesTheUnfinishedStepsOutputs) {
+  char pattern[] = "/tmp/velk-exit-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string dir = pattern;
+  std::string kept = dir + "/kept.o", partial = dir + "/partial.o",
+              temp = dir + "/cc1.s";
+  for (const std::string& f : {kept, partial, temp})
+    std::fclose(std::fopen(f.c_str(), "w"));
+  // A fatal error (exit status 1 through std::exit) while the second
+  // input's compilation runs; the first one succeeded.
+  EXPECT_EQ(in_child([&] {
+              register_cleanup_at_exit();
+              note_temp_file(kept, false, true);
+              forget_failure_files();
+              note_temp_file(partial, false, true);
+              note_temp_file(temp, true, false);
+              std::exit(1);
+              return 0;
+            }),
+            1);
+  EXPECT_EQ(access(kept.c_str(), F_OK), 0);
+  EXPECT_NE(access(partial.c_str(), F_OK), 0);
+  EXPECT_NE(access(temp.c_str(), F_OK), 0);
+  // SIGTERM to the driver does the same and ends it by the signal.
+  for (const std::string& f : {partial, temp})
+    std::fclose(std::fopen(f.c_str(), "w"));
+  EXPECT_EQ(in_child([&] {
+              signal(SIGTERM, SIG_DFL);
+              install_signal_handlers();
+              note_temp_file(partial, false, true);
+              note_temp_file(temp, true, false);
+              raise(SIGTERM);
+              return 0;
+            }),
+            100 + SIGTERM);
+  EXPECT_NE(access(partial.c_str(), F_OK), 0);
+  EXPECT_NE(access(temp.c_str(), F_OK), 0);
+  std::remove(kept.c_str());
+  rmdir(dir.c_str());
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include "specs/spec_interpreter.h"
 #include "specs/spec_validation.h"
 #include "specs/switches.h"
+#include "support/argument_files.h"
 #include "support/temp_files.h"
 #include "support/temp_names.h"
 
@@ -73,7 +74,7 @@ void reset_tables(bool pipes) {
   reset_spec_state();
   spec_interpreter_state& st = spec_state();
   st.use_pipes = pipes;
-  st.response_files_wanted = true;
+  velk::response_files_wanted() = true;
   st.linker_args = {"-lfoo"};
   st.assembler_args = {"-mcpu=x"};
   st.preprocessor_args = {"-DX"};

@@ -1,4 +1,5 @@
 #include "specs/spec_interpreter.h"
+#include "support/argument_files.h"
 
 #include "specs/named_specs.h"
 #include "specs/search_paths.h"
@@ -354,7 +355,7 @@ TEST_F(SpecInterpreter, BaseNamesAndInputs) {
 TEST_F(SpecInterpreter, ResponseGroups) {
   use_switches({{"-L", {"dir one"}}, {"-Lx"}});
   EXPECT_EQ(words("a %@{L*} b"), (words_t{"a", "-L", "dir one", "-Lx", "b"}));
-  spec_state().response_files_wanted = true;
+  response_files_wanted() = true;
   words_t w = words("a %@{L*} b");
   ASSERT_EQ(w.size(), 3u);
   EXPECT_EQ(w[0], "a");

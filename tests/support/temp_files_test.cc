@@ -4,6 +4,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#if __has_include(<sys/sysmacros.h>)
+#include <sys/sysmacros.h>
+#endif
 #include <unistd.h>
 
 namespace velk {
@@ -54,10 +57,46 @@ TEST_F(TempFiles, OnlyRegularFilesAreRemoved) {
   EXPECT_EQ(remove_if_regular(dir.c_str()), 0);
   EXPECT_EQ(remove_if_regular(fifo.c_str()), 0);
   EXPECT_EQ(remove_if_regular((dir_ + "/missing").c_str()), 0);
-  EXPECT_EQ(remove_if_regular("/dev/null"), 0);
   EXPECT_FALSE(exists(file));
   EXPECT_TRUE(exists(dir));
   EXPECT_TRUE(exists(fifo));
+}
+
+TEST_F(TempFiles, LinksAndDevicesAreLeftAlone) {
+  // A link is judged as itself: neither it nor the regular file it points
+  // to is deleted.
+  std::string target = touch("target.o");
+  std::string link = dir_ + "/out.o";
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  EXPECT_EQ(remove_if_regular(link.c_str()), 0);
+  struct stat st;
+  EXPECT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(exists(target));
+  // A device node like /dev/null, made here (only root may).
+  std::string device = dir_ + "/null";
+  if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    EXPECT_EQ(remove_if_regular(device.c_str()), 0);
+    EXPECT_EQ(lstat(device.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+  }
+}
+
+TEST_F(TempFiles, ExitRemovesWhatAnUnfinishedStepLeft) {
+  // A fatal error in the middle of a compilation: its intermediate file and
+  // its half-written object go; the object of an earlier input stays.
+  std::string earlier = touch("earlier.o");
+  note_temp_file(earlier, false, true);
+  forget_failure_files();
+  std::string partial = touch("partial.o");
+  std::string temp = touch("cc1.s");
+  note_temp_file(partial, false, true);
+  note_temp_file(temp, true, false);
+  remove_files_at_exit();
+  EXPECT_TRUE(exists(earlier));
+  EXPECT_FALSE(exists(partial));
+  EXPECT_FALSE(exists(temp));
+  EXPECT_TRUE(failure_list().empty());
+  EXPECT_TRUE(cleanup_list().empty());
 }
 
 TEST_F(TempFiles, FailureFilesSurviveForgetting) {
