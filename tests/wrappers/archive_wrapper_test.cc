@@ -1,0 +1,96 @@
+#include "wrappers/archive_wrapper.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velk::wrappers {
+namespace {
+
+TEST(DirList, FromStringAddsSlashesAndMakesEmptyPiecesTheCurrentDirectory) {
+  dir_list list;
+  dirs_append(list, "/first/");
+  dirs_from_string(":/a:/b/::c", list);
+  dirs_prepend(list, "/front/");
+  EXPECT_EQ(list.dirs, (std::vector<std::string>{"/front/", "/first/", "./",
+                                                 "/a/", "/b/", "./", "c/"}));
+  dir_list unset;
+  ::unsetenv("VELK_WRAPPERS_TEST_UNSET");
+  dirs_from_env("VELK_WRAPPERS_TEST_UNSET", unset);
+  EXPECT_TRUE(unset.dirs.empty());
+}
+
+class FindInDirs : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/velk-wrappers-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    for (const char* d : {"/one", "/two", "/three", "/one/tool"})
+      mkdir((root_ + d).c_str(), 0755);
+    write(root_ + "/two/tool", 0644);   // not executable
+    write(root_ + "/three/tool", 0755); // the one to find
+    write(root_ + "/two/data", 0644);
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+  static void write(const std::string& path, mode_t mode) {
+    std::ofstream(path).close();
+    chmod(path.c_str(), mode);
+  }
+  std::string root_;
+};
+
+TEST_F(FindInDirs, SkipsDirectoriesAndFilesWithoutTheAccessAsked) {
+  dir_list list;
+  for (const char* d : {"/missing/", "/one/", "/two/", "/three/"})
+    dirs_append(list, root_ + d);
+  EXPECT_EQ(find_in_dirs(list, "tool", X_OK), root_ + "/three/tool");
+  EXPECT_EQ(find_in_dirs(list, "tool", R_OK), root_ + "/two/tool");
+  EXPECT_EQ(find_in_dirs(list, "data", R_OK), root_ + "/two/data");
+  EXPECT_EQ(find_in_dirs(list, "nothing", R_OK), std::nullopt);
+  EXPECT_EQ(find_in_dirs(dir_list{}, "tool", R_OK), std::nullopt);
+  // An absolute name is only checked for access.
+  EXPECT_EQ(find_in_dirs(dir_list{}, root_ + "/two/data", R_OK),
+            root_ + "/two/data");
+  EXPECT_EQ(find_in_dirs(list, root_ + "/two/data", X_OK), std::nullopt);
+}
+
+TEST(TakePrefixOption, TakesTheFirstOnlyAndEndsTheDirectoryInASlash) {
+  struct row {
+    std::vector<std::string> args;
+    std::optional<std::string> dir;
+    std::vector<std::string> rest;
+    bool missing;
+  };
+  const row rows[] = {
+      {{"velk-ar", "rcs", "x.a"},
+       std::nullopt,
+       {"velk-ar", "rcs", "x.a"},
+       false},
+      {{"velk-ar", "-Bdir", "t"}, "dir/", {"velk-ar", "t"}, false},
+      {{"velk-ar", "-Bdir/", "t"}, "dir/", {"velk-ar", "t"}, false},
+      {{"velk-ar", "t", "-B", "d", "-Be"},
+       "d/",
+       {"velk-ar", "t", "-Be"},
+       false},
+      {{"velk-ar", "-B", ""}, "./", {"velk-ar"}, false},
+      {{"velk-ar", "-B", "-B", "x"}, "-B/", {"velk-ar", "x"}, false},
+      {{"velk-ar", "x", "-B"}, std::nullopt, {"velk-ar", "x", "-B"}, true},
+      // The program's own name is never the option.
+      {{"-Bodd", "t"}, std::nullopt, {"-Bodd", "t"}, false},
+  };
+  for (const row& r : rows) {
+    std::vector<std::string> args = r.args;
+    bool missing = true;
+    EXPECT_EQ(take_prefix_option(args, missing), r.dir) << r.args[1];
+    EXPECT_EQ(args, r.rest) << r.args[1];
+    EXPECT_EQ(missing, r.missing) << r.args[1];
+  }
+}
+
+} // namespace
+} // namespace velk::wrappers
