@@ -226,7 +226,7 @@ TEST(Wrappers, MissingPluginOrToolIsFatal) {
   EXPECT_TRUE(box.calls().empty());
 }
 
-TEST(Wrappers, ToolsExitStatusPassesThroughAndASignalIsReported) {
+TEST(Wrappers, ToolsExitStatusPassesThroughAndItsFailuresAreReported) {
   sandbox box;
   layout l = layout_of(box.prefix());
   box.set_behaviour("ar", {.exit_status = 2, .err = "ar: bad archive\n"});
@@ -239,6 +239,15 @@ TEST(Wrappers, ToolsExitStatusPassesThroughAndASignalIsReported) {
   EXPECT_EQ(res.exit_status, 1);
   EXPECT_EQ(res.err, l.tool_dir + "nm terminated with signal 9 [" +
                          strsignal(SIGKILL) + "]\n");
+
+  // A tool that cannot be started at all.
+  std::string ranlib = box.tool_dir() + "/ranlib";
+  ASSERT_EQ(unlink(ranlib.c_str()), 0);
+  std::ofstream(ranlib) << "#!/nonexistent/interpreter\n";
+  chmod(ranlib.c_str(), 0755);
+  res = box.run({"x.a"}, {.program = wrapper(box, "velk-ranlib")});
+  EXPECT_EQ(res.exit_status, 1);
+  EXPECT_EQ(res.err, "Error running " + l.tool_dir + "ranlib: execvp\n");
 }
 
 // The first program of `names` found in /usr/bin or /bin, or "".
