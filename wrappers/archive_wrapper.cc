@@ -158,6 +158,8 @@ int run_wrapper(const personality& self, int argc, char** argv) {
     dirs_prepend(path_dirs, *dir);
     dirs_prepend(tool_dirs, *dir);
   } else if (missing_directory) {
+    // Each build names itself and its own tool, so velk-nm's usage line
+    // reads "velk-nm [-B prefix] nm arguments ...".
     report("Usage: " + std::string(self.program_name) + " [-B prefix] " +
            std::string(self.tool_name) + " arguments ...\n");
     return 1;
