@@ -1,0 +1,1 @@
+standin output of tarn1xx
