@@ -443,12 +443,15 @@ TEST_F(ReportBug, NoReportWithoutTheSameCrash) {
   }
 
   // Not a compilation that can be repeated: nothing is retried.
-  control("tarn1xx exit 4\n");
+  control("tarn1xx exit 4\ntarn1xx no-output 1\n");
   for (std::vector<std::string> group :
        {std::vector<std::string>{"tarn1xx", "-quiet", "-E", "-o", "x"},
         {"tarn1xx", "-o", "x"},
         {"tarn1xx", "-quiet", "-o", "x", "-oy"},
-        {"tarn1xx", "-quiet", "-ftime-report", "-o", "x"}}) {
+        {"tarn1xx", "-quiet", "-ftime-report", "-o", "x"},
+        {"tarn1xx", "-quiet", "-o", "x", "-"}}) {
+    // The last one compiles standard input, which cannot be read again.
+    tables().current.set(group.back() == "-" ? "-" : "hello.cc", 0);
     std::ofstream(log_, std::ios::trunc).close();
     testing::internal::CaptureStderr();
     EXPECT_EQ(execute(group), -1);

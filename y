@@ -1,1 +1,0 @@
-standin output of tarn1xx
