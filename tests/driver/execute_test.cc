@@ -262,6 +262,18 @@ TEST_F(ExecuteRun, SpecCommandsUnderPrintOnly) {
   control("tarn1 exit 1\n");
   EXPECT_EQ(run_spec_command("tarn1\nas"), -1);
   EXPECT_EQ(calls().size(), 3u); // the assembler never ran
+
+  // Under -pipe a "|" at the end of a line joins the next command into
+  // the same group, run as one pipeline.
+  control("");
+  spec_state().use_pipes = true;
+  s.verbose = true;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(run_spec_command("tarn1 -o - |\nas -"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            " " + bin_ + "tarn1 -o - |\n " + bin_ + "as -\n");
+  EXPECT_EQ(calls().size(), 5u);
+  EXPECT_EQ(counters().run_count, 6);
   set_execute_hook(nullptr);
 }
 
@@ -346,18 +358,59 @@ TEST_F(ExecuteRun, KilledProgramIsFatalAndLeavesNoDebris) {
 }
 
 TEST_F(ExecuteRun, CrashingSignalIsInternalError) {
+  // The outputs of the failed step go, except what is not a regular file
+  // (an output named like /dev/null, stood in for by a FIFO).
   const std::string object = dir_ + "/x.o";
-  control("as signal 11\n");
+  const std::string fifo = dir_ + "/null";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  control("as signal 11\n* no-output 1\n");
+  std::ofstream(object) << "partial";
   EXPECT_EXIT(
       {
         register_cleanup_at_exit();
         note_temp_file(object, false, true);
-        execute({"tarn1", "|", "as", "-o", object});
+        note_temp_file(fifo, false, true);
+        execute({"tarn1", "|", "as", "-o", fifo});
       },
       testing::ExitedWithCode(4),
       std::string("internal compiler error: ") + strsignal(SIGSEGV) +
           " signal terminated program as");
   EXPECT_FALSE(exists(object));
+  struct stat st;
+  ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// The driver itself interrupted while a compiler runs: the intermediate
+// files and the half-written object go, and the driver ends by the signal.
+TEST_F(ExecuteRun, SignalToDriverLeavesNoDebris) {
+  const std::string object = dir_ + "/x.o";
+  const std::string temp = make_temp_name(".s");
+  control("tarn1 sleep 1000\n");
+  for (int signum : {SIGTERM, SIGINT}) {
+    struct sigaction current = {};
+    sigaction(signum, nullptr, &current);
+    if (current.sa_handler == SIG_IGN)
+      continue; // ignored by whoever started the tests: stays ignored
+    EXPECT_EXIT(
+        {
+          install_signal_handlers();
+          note_temp_file(temp, true, false);
+          note_temp_file(object, false, true);
+          const pid_t driver = getpid();
+          if (fork() == 0) {
+            usleep(300 * 1000); // the compiler has started by then
+            kill(driver, signum);
+            _exit(0);
+          }
+          execute({"tarn1", "-o", object});
+        },
+        testing::KilledBySignal(signum), "");
+    EXPECT_FALSE(exists(object)) << signum;
+    EXPECT_FALSE(exists(temp)) << signum;
+    std::ofstream(temp) << "x";
+  }
+  unlink(temp.c_str());
 }
 
 // -freport-bug: a compiler proper that exits with status 4 the same way
