@@ -22,9 +22,14 @@ void remove_reporting(const temp_file_list& list) {
 void temp_file_list::note(std::string_view name) {
   if (contains(name))
     return;
-  storage_.push_back(
-      node{std::string(name), head_.load(std::memory_order_relaxed)});
+  storage_.emplace_back(name, head_.load(std::memory_order_relaxed));
   head_.store(&storage_.back(), std::memory_order_release);
+}
+
+void temp_file_list::drop(std::string_view name) {
+  for (const node* n = head_.load(std::memory_order_acquire); n; n = n->next)
+    if (n->name == name)
+      n->dropped.store(true, std::memory_order_release);
 }
 
 bool temp_file_list::contains(std::string_view name) const {

@@ -19,6 +19,10 @@ public:
   // Adds a copy of `name` at the front unless the list already holds it.
   void note(std::string_view name);
   bool contains(std::string_view name) const;
+  // Takes `name` off the list: it is no longer deleted, and may be noted
+  // again.  The node stays in place (the list is never spliced); a flag
+  // tells the walks to pass it by.
+  void drop(std::string_view name);
   // Calls remove_if_regular on every name, newest first.  Safe in a signal
   // handler: it neither allocates nor frees.
   void remove_all() const;
@@ -30,13 +34,16 @@ public:
   template <typename Visit>
   void for_each(Visit visit) const {
     for (const node* n = head_.load(std::memory_order_acquire); n; n = n->next)
-      visit(n->name);
+      if (!n->dropped.load(std::memory_order_acquire))
+        visit(n->name);
   }
 
 private:
   struct node {
+    node(std::string_view n, const node* nx) : name(n), next(nx) {}
     std::string name;
     const node* next;
+    mutable std::atomic<bool> dropped{false};
   };
   std::deque<node> storage_; // stable addresses for the nodes
   std::atomic<const node*> head_{nullptr};

@@ -47,6 +47,22 @@ TEST_F(TempFiles, NamesAreListedOnceNewestFirst) {
   EXPECT_TRUE(list.empty());
 }
 
+TEST_F(TempFiles, DroppedNamesAreKeptAndMayReturn) {
+  std::string report = touch("report.out");
+  std::string scratch = touch("scratch.err");
+  temp_file_list list;
+  list.note(report);
+  list.note(scratch);
+  list.drop(report);
+  EXPECT_FALSE(list.contains(report));
+  list.remove_all();
+  EXPECT_TRUE(exists(report));
+  EXPECT_FALSE(exists(scratch));
+  list.note(report); // listed again: deleted again
+  list.remove_all();
+  EXPECT_FALSE(exists(report));
+}
+
 TEST_F(TempFiles, OnlyRegularFilesAreRemoved) {
   std::string file = touch("f.o");
   std::string dir = dir_ + "/sub";
