@@ -1,8 +1,10 @@
 #include "specs/builtin_specs.h"
 
 #include "diagnostics/diagnostic.h"
+#include "specs/spec_functions.h"
 #include "support/configuration.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -132,6 +134,66 @@ TEST(BuiltinSpecs, TextsAreExact) {
             "%{fdump-final-insns:-fdump-final-insns=.} %<fdump-final-insns");
   EXPECT_EQ(driver_self_spec(2), "");
   EXPECT_EQ(driver_self_spec(5), "%<fmultiflags");
+}
+
+// Every text the driver starts from, with a name for messages.
+std::vector<std::pair<std::string, std::string_view>> all_texts() {
+  std::vector<std::pair<std::string, std::string_view>> texts;
+  for (std::size_t i = 0; i < builtin_compiler_count; ++i) {
+    compiler_record row = builtin_compiler(i);
+    texts.emplace_back("row " + std::string(row.key), row.spec);
+    if (row.preprocessor_spec)
+      texts.emplace_back("cpp " + std::string(row.key), *row.preprocessor_spec);
+  }
+  for (std::size_t i = 0; i < builtin_spec_count; ++i)
+    texts.emplace_back(std::string(builtin_spec(i).name), builtin_spec(i).text);
+  texts.emplace_back("link_command", link_command_text);
+  texts.emplace_back("asm_cpu_spec", asm_cpu_spec_text);
+  texts.emplace_back("libvelk_construct", libvelk_construct_text);
+  texts.emplace_back("link_eh_frame_prefix", link_eh_frame_prefix_text);
+  for (std::size_t i = 0; i < driver_self_spec_count; ++i)
+    texts.emplace_back("self spec", driver_self_spec(i));
+  return texts;
+}
+
+// The texts hang together: braces and parentheses balance, every %(name)
+// is a built-in spec or one that spec files define, every %:name a spec
+// function.
+TEST(BuiltinSpecs, ReferencesResolve) {
+  const std::vector<std::string_view> from_spec_files = {
+      "asm_cpu_spec", "cpp_cpu",       "cpp_arch",     "mfwrap",
+      "mflib",        "link_weld",     "link_libasan", "link_libhwasan",
+      "link_libtsan", "link_libubsan", "link_liblsan"};
+  for (const auto& [name, text] : all_texts()) {
+    int braces = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '{')
+        ++braces;
+      else if (text[i] == '}')
+        EXPECT_GE(--braces, 0) << name;
+      if (text[i] != '%' || i + 1 == text.size())
+        continue;
+      char escape = text[++i];
+      if (escape == '(') {
+        std::size_t end = text.find(')', i);
+        ASSERT_NE(end, std::string_view::npos) << name;
+        std::string_view ref = text.substr(i + 1, end - i - 1);
+        EXPECT_TRUE(find_builtin_spec(ref) ||
+                    std::ranges::find(from_spec_files, ref) !=
+                        from_spec_files.end())
+            << name << ": %(" << ref << ")";
+      } else if (escape == ':') {
+        std::size_t open = text.find('(', i);
+        ASSERT_NE(open, std::string_view::npos) << name;
+        std::string_view function = text.substr(i + 1, open - i - 1);
+        EXPECT_NE(find_spec_function(function), nullptr)
+            << name << ": %:" << function;
+      } else if (escape == '{') {
+        ++braces;
+      }
+    }
+    EXPECT_EQ(braces, 0) << name;
+  }
 }
 
 constexpr std::string_view shared_construct =
