@@ -94,7 +94,7 @@ void driver::set_up_specs(int argc, char** argv) {
   // What the spec interpreter reads from the command line.
   spec_interpreter_state& st = spec_state();
   const dump_names& names = run_dump_names();
-  st.dump_dir = names.dump_dir.value_or("");
+  st.dump_dir = names.dump_dir;
   st.dump_dir_length = names.dump_dir_length;
   st.dump_dir_trailing_dash = names.trailing_dash;
   st.dump_base = names.dump_base;

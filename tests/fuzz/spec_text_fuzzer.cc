@@ -9,6 +9,7 @@
 
 #include "diagnostics/diagnostic.h"
 #include "specs/named_specs.h"
+#include "specs/spec_functions.h"
 #include "specs/spec_interpreter.h"
 #include "specs/spec_validation.h"
 #include "specs/switches.h"
@@ -62,7 +63,7 @@ void initialize() {
   setenv("TMPDIR", dir, 1);
   set_fatal_error_hook(throw_on_fatal);
   set_execute_hook(ignore_group);
-  spec_function_table() = {{"cat", cat}, {"none", none}};
+  added_spec_functions() = {{"cat", cat}, {"none", none}};
   set_named_spec("tarn1", "%{O*} %{f*:-f%*} %{!fno-X:%{fX:x}}");
   set_named_spec("link", "%{static:-Bstatic;shared|pie:-pie;:-dynamic} %o");
   set_named_spec("self", "a %(self)");
