@@ -3,6 +3,7 @@
 #include "diagnostics/colors.h"
 #include "diagnostics/diagnostic.h"
 #include "driver/command_line.h"
+#include "driver/compile_and_link.h"
 #include "driver/execute.h"
 #include "driver/exit_status.h"
 #include "driver/external_programs.h"
@@ -12,6 +13,7 @@
 #include "options/suggestions.h"
 #include "specs/named_specs.h"
 #include "specs/search_paths.h"
+#include "specs/spec_functions.h"
 #include "specs/spec_interpreter.h"
 #include "specs/spec_setup.h"
 #include "specs/spec_validation.h"
@@ -141,8 +143,10 @@ void driver::find_lto_wrapper() {
       escaped += '\\';
     escaped += c;
   }
-  lto_wrapper_spec_ = escaped;
   environment().xput("SHEAF_LOOMER=" + escaped);
+  // In the spec every character the spec language treats specially is
+  // escaped ("%" and "\\" too), so %(loomer) reads back as the exact path.
+  set_static_spec(spec_loomer, quote_spec_word(*path));
 }
 
 void driver::export_offload_targets() {
@@ -183,14 +187,16 @@ bool driver::report_and_maybe_exit() {
 }
 
 void driver::prepare_infiles() {
-  const command_tables& t = tables();
-  if (static_cast<int>(t.inputs.size()) == t.added_library_count)
-    fatal_error(unknown_location, "no input files");
-  explicit_link_.assign(t.inputs.size(), 0);
+  prepare_inputs();
 }
 
-void driver::do_spec_on_infiles() {}
-void driver::maybe_run_linker(const char*) {}
+void driver::do_spec_on_infiles() {
+  compile_inputs();
+}
+
+void driver::maybe_run_linker(const char* argv0) {
+  run_link_phase(argv0);
+}
 
 void driver::final_actions() {
   if (error_count() > 0)
