@@ -293,3 +293,56 @@ TEST(CompileAndLink, PluginPathIsExact) {
 
 } // namespace
 } // namespace velk::test
+
+namespace velk::test {
+namespace {
+
+// Under -save-temps a preprocessed input forced through the preprocessor
+// is never named as the preprocessor's output.
+TEST(CompileAndLink, SaveTempsNeverOverwritesTheInput) {
+  sandbox box;
+  box.write_file("a.ii", "int a;\n");
+  box.write_file("b.i", "int b;\n");
+  box.write_file("c.cc", "int c;\n");
+  struct {
+    std::vector<std::string> args;
+    const char* preprocessed; // the -o of the preprocessor, then its reader
+  } cases[] = {
+      {{"-save-temps", "-c", "-x", "c++", "a.ii"}, "$T1.ii"},
+      {{"-save-temps", "-c", "-x", "c", "b.i"}, "$T1.i"},
+      // Other sources keep their saved preprocessor output.
+      {{"-save-temps", "-c", "c.cc"}, "c.ii"},
+  };
+  for (const auto& c : cases) {
+    shown_run s = show(box, c.args);
+    ASSERT_EQ(s.commands.size(), 3u) << c.args.back();
+    EXPECT_TRUE(s.commands[0].ends_with(std::string(" -o ") + c.preprocessed))
+        << s.commands[0];
+    EXPECT_TRUE(has_word(s.commands[1],
+                         std::string("-fpreprocessed ") + c.preprocessed))
+        << s.commands[1];
+  }
+  // The inputs that need no preprocessing are read as they are.
+  shown_run s = show(box, {"-save-temps", "-c", "a.ii"});
+  ASSERT_EQ(s.commands.size(), 2u);
+  EXPECT_TRUE(has_word(s.commands[0], "-fpreprocessed a.ii")) << s.commands[0];
+}
+
+// A link that fails leaves no program behind for the next build to take as
+// up to date.
+TEST(CompileAndLink, FailedLinkRemovesItsOutput) {
+  sandbox box;
+  box.write_file("d.o", "");
+  box.write_file("prog", "an old program\n");
+  tool_behaviour fail;
+  fail.exit_status = 1;
+  fail.create_output = false;
+  box.set_behaviour("sheaf2", fail);
+  run_result r = box.run({"d.o", "-o", "prog"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_FALSE(box.exists("prog"));
+  EXPECT_TRUE(box.exists("d.o"));
+}
+
+} // namespace
+} // namespace velk::test
