@@ -346,3 +346,85 @@ TEST(CompileAndLink, FailedLinkRemovesItsOutput) {
 
 } // namespace
 } // namespace velk::test
+
+namespace velk::test {
+namespace {
+
+// Pieces of the link line that options choose.
+TEST(CompileAndLink, LinkLinePieces) {
+  sandbox box;
+  box.write_file("hello.cc", "\n");
+  const std::string crt = lib_dir + "/";
+  struct {
+    std::vector<std::string> args;
+    std::vector<std::string> present;
+    std::vector<std::string> absent;
+  } cases[] = {
+      {{},
+       {"-plugin", "--eh-frame-hdr", crt + "crt1.o", crt + "crtbegin.o",
+        crt + "crtend.o", "-lvelkcxx -lm -lvelk_s -lvelk -lc -lvelk_s -lvelk",
+        "-dynamic-linker /libexec/ld-elf.so.1"},
+       {"-Bstatic", "-pie"}},
+      {{"-static"},
+       {"-Bstatic", "crtbeginT.o", "-lvelk -lvelk_eh -lc -lvelk -lvelk_eh"},
+       {"--eh-frame-hdr", "-dynamic-linker"}},
+      {{"-shared"},
+       // Start files the stage does not hold stay plain names.
+       {"-Bshareable", "crtbeginS.o", "crtendS.o"},
+       {crt + "crt1.o", "-dynamic-linker"}},
+      {{"-pie"}, {"-pie", "Scrt1.o", "crtbeginS.o"}, {crt + "crtbegin.o"}},
+      {{"-nostdlib"}, {}, {"-lc", crt + "crt1.o", crt + "crtn.o", "-lvelk"}},
+      {{"-nodefaultlibs"},
+       {crt + "crt1.o", crt + "crtn.o"},
+       {"-lc", "-lvelk", "-lvelkcxx"}},
+      {{"--sysroot=/sys"}, {"\"--sysroot=/sys\" --eh-frame-hdr"}, {}},
+      {{"-fno-use-linker-plugin"}, {}, {"-plugin"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("hello.cc");
+    shown_run s = show(box, args);
+    ASSERT_FALSE(s.commands.empty()) << args[0];
+    const std::string& link = s.commands.back();
+    ASSERT_EQ(program_of(link), "sheaf2") << args[0];
+    for (const std::string& word : c.present)
+      EXPECT_TRUE(has_word(link, word)) << args[0] << ": " << word << "\n"
+                                        << link;
+    for (const std::string& word : c.absent)
+      EXPECT_FALSE(has_word(link, word)) << args[0] << ": " << word << "\n"
+                                         << link;
+  }
+}
+
+// Standard input and headers.
+TEST(CompileAndLink, StandardInputAndHeaders) {
+  sandbox box;
+  box.write_file("x.h", "\n");
+  box.write_file("y.hpp", "\n");
+  shown_run s = show(box, {"-E", "-"});
+  EXPECT_EQ(s.exit_status, 0);
+  ASSERT_EQ(programs_of(s), std::vector<std::string>{"tarn1"});
+  EXPECT_TRUE(has_word(s.commands[0], "-E")) << s.commands[0];
+  s = show(box, {"-"});
+  EXPECT_EQ(s.exit_status, 1);
+  EXPECT_EQ(s.diagnostics,
+            "velk++: error: -E or -x required when input is from standard "
+            "input\n");
+  for (const char* header : {"x.h", "y.hpp"}) {
+    s = show(box, {"-c", header});
+    EXPECT_EQ(s.exit_status, 0);
+    ASSERT_EQ(programs_of(s), std::vector<std::string>{"tarn1xx"});
+    EXPECT_TRUE(
+        has_word(s.commands[0], "--output-pch " + std::string(header) + ".gch"))
+        << s.commands[0];
+  }
+  s = show(box, {"-x", "c++-header", "-"});
+  EXPECT_EQ(s.exit_status, 1);
+  EXPECT_EQ(s.diagnostics,
+            "velk++: fatal error: cannot use '-' as input filename for a "
+            "precompiled header\n" +
+                std::string(terminated));
+}
+
+} // namespace
+} // namespace velk::test
