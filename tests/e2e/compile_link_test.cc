@@ -289,6 +289,12 @@ TEST(CompileAndLink, PluginPathIsExact) {
   EXPECT_TRUE(has_word(s.commands.back(), "-plugin " + shown_path))
       << s.commands.back();
   EXPECT_TRUE(box.exists(dir + "/libweft.so"));
+  // A run that links (whatever its outcome) deletes neither the plug-in
+  // nor the linker input.
+  box.write_file("d.o", "");
+  box.run({"-B", dir + "/", "d.o"});
+  EXPECT_TRUE(box.exists(dir + "/libweft.so"));
+  EXPECT_TRUE(box.exists("d.o"));
 }
 
 } // namespace
