@@ -1,7 +1,9 @@
 #include "specs/spec_setup.h"
 
 #include "diagnostics/diagnostic.h"
+#include "options/handle.h"
 #include "specs/named_specs.h"
+#include "specs/search_paths.h"
 #include "specs/spec_functions.h"
 #include "specs/spec_interpreter.h"
 #include "specs/switches.h"
@@ -134,6 +136,48 @@ TEST_F(SpecSetup, MisusedFunctionInUserSpec) {
               "arguments to [^ ]+%:find-file[^ ]+\ncompilation terminated.\n$");
   set_named_spec("mine", "%:find-file(a b)", false);
   EXPECT_EXIT(expand("%(mine)"), ExitedWithCode(4), "internal compiler error");
+}
+
+// The compilers table, the system-root suffixes and the link prefix of a
+// system root.
+TEST_F(SpecSetup, PrepareSpecs) {
+  init_options_once();
+  const prefix_settings saved_prefixes = prefixes();
+  const search_lists saved_lists = search_paths();
+  set_named_spec("sysroot_suffix_spec", "%{mfoo:a b;:suffix}");
+  set_named_spec("sysroot_hdrs_suffix_spec", "headers");
+  prefixes().sysroot = "/sys";
+  spec_setup_request request;
+  prepare_specs(request);
+  EXPECT_EQ(compilers_table().size(), builtin_compiler_count);
+  EXPECT_EQ(compilers_table()[38].key, ".c");
+  EXPECT_EQ(prefixes().sysroot_suffix, "suffix");
+  EXPECT_EQ(prefixes().sysroot_headers_suffix, "headers");
+  EXPECT_TRUE(text("link").starts_with("%(sysroot_spec) %{p:")) << text("link");
+  // The list was filled before: no built-in rewrites.
+  EXPECT_EQ(find_named_spec("asm_cpu_spec"), nullptr);
+
+  // More than one word is the spec's failure; the suffix stays unset.
+  prefixes() = saved_prefixes;
+  add_switch("-mfoo", {}, false, true);
+  testing::internal::CaptureStderr();
+  prepare_specs(request);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(err.starts_with("velk++: error: spec failure: more than one "
+                              "argument to "))
+      << err;
+  EXPECT_NE(err.find("SYSROOT_SUFFIX_SPEC"), std::string::npos) << err;
+  EXPECT_EQ(err.find("HEADERS"), std::string::npos) << err;
+  EXPECT_EQ(prefixes().sysroot_suffix, "");
+  // --no-sysroot-suffix: neither spec is read.
+  prefixes() = saved_prefixes;
+  request.no_sysroot_suffix = true;
+  testing::internal::CaptureStderr();
+  prepare_specs(request);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(prefixes().sysroot_headers_suffix, "");
+  prefixes() = saved_prefixes;
+  search_paths() = saved_lists;
 }
 
 } // namespace
