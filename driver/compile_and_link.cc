@@ -14,10 +14,19 @@
 #include "support/environment.h"
 #include "support/temp_files.h"
 
+#include "diagnostics/internal_check.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace velk {
 
@@ -56,6 +65,48 @@ bool switch_present(std::string_view name) {
   return false;
 }
 
+// An owned file descriptor.
+class unique_fd {
+public:
+  unique_fd() = default;
+  unique_fd(const unique_fd&) = delete;
+  unique_fd& operator=(const unique_fd&) = delete;
+  ~unique_fd() { reset(-1); }
+  void reset(int fd) {
+    if (fd_ >= 0)
+      close(fd_);
+    fd_ = fd;
+  }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+private:
+  int fd_ = -1;
+};
+
+// Reads both files to their ends; true when every byte is the same.
+bool streams_equal(int a, int b) {
+  std::vector<char> left(65536), right(65536);
+  for (;;) {
+    const ssize_t n = read(a, left.data(), left.size());
+    if (n < 0)
+      return false;
+    std::size_t got = 0;
+    while (got < static_cast<std::size_t>(n)) {
+      const ssize_t m = read(b, right.data() + got, n - got);
+      if (m <= 0)
+        return false;
+      got += static_cast<std::size_t>(m);
+    }
+    if (std::memcmp(left.data(), right.data(), got) != 0)
+      return false;
+    if (n == 0) {
+      char extra;
+      return read(b, &extra, 1) == 0;
+    }
+  }
+}
+
 bool is_real_output(const std::string& name) {
   return name != "-" && name != "/dev/null";
 }
@@ -79,7 +130,81 @@ void set_link_specs(const char* argv0) {
   set_static_spec(spec_lto_velk, quote_spec_word(argv0));
 }
 
+// Runs `spec` again with the second switch table and compares the final
+// instruction dumps of both compilations; false when the input fails.
+bool recompile_and_compare(const std::string& spec) {
+  spec_interpreter_state& st = spec_state();
+  command_tables& t = tables();
+  if (verbose_requested())
+    inform(unknown_location, "recompiling with %<-fcompare-debug%>");
+  st.compare_debug = -st.compare_debug;
+  std::swap(t.switches, second_switch_table());
+  const int result = run_spec_command(spec);
+  std::swap(t.switches, second_switch_table());
+  st.compare_debug = -st.compare_debug;
+  if (result < 0) {
+    error_at_input("during %<-fcompare-debug%> recompilation");
+    return false;
+  }
+  VELK_ASSERT(st.compare_debug_dumps[1].has_value() &&
+              *st.compare_debug_dumps[1] != *st.compare_debug_dumps[0]);
+  // Under -### nothing ran, so there are no dumps to compare.
+  if (settings().print_only_count > 0)
+    return true;
+  if (verbose_requested())
+    inform(unknown_location, "comparing final insns dumps");
+  return compare_dump_files(t.current.name, *st.compare_debug_dumps[0],
+                            *st.compare_debug_dumps[1]) == 0;
+}
+
 } // namespace
+
+int compare_dump_files(const std::string& input, const std::string& first,
+                       const std::string& second) {
+  const std::string* names[2] = {&first, &second};
+  struct stat info[2];
+  for (int k = 0; k < 2; ++k) {
+    if (stat(names[k]->c_str(), &info[k]) != 0 || !S_ISREG(info[k].st_mode)) {
+      error_at_input("%s: could not determine length of compare-debug file %s",
+                     input.c_str(), names[k]->c_str());
+      return 1;
+    }
+  }
+  if (info[0].st_size != info[1].st_size) {
+    error_at_input("%s: %<-fcompare-debug%> failure (length)", input.c_str());
+    return 1;
+  }
+  unique_fd fds[2];
+  for (int k = 0; k < 2; ++k) {
+    fds[k].reset(open(names[k]->c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fds[k]) {
+      error_at_input("%s: could not open compare-debug file %s", input.c_str(),
+                     names[k]->c_str());
+      return 1;
+    }
+  }
+  const std::size_t length = static_cast<std::size_t>(info[0].st_size);
+  bool same = true;
+  if (length > 0) {
+    void* maps[2] = {
+        mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fds[0].get(), 0),
+        mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fds[1].get(), 0)};
+    if (maps[0] != MAP_FAILED && maps[1] != MAP_FAILED) {
+      same = std::memcmp(maps[0], maps[1], length) == 0;
+    } else {
+      // Not mappable: read both as streams up to the end.
+      same = streams_equal(fds[0].get(), fds[1].get());
+    }
+    for (void* map : maps)
+      if (map != MAP_FAILED)
+        munmap(map, length);
+  }
+  if (!same) {
+    error_at_input("%s: %<-fcompare-debug%> failure", input.c_str());
+    return 1;
+  }
+  return 0;
+}
 
 bool prepare_inputs() {
   command_tables& t = tables();
@@ -155,8 +280,8 @@ void compile_inputs() {
       t.inputs[i].compiled = true;
       if (result < 0)
         failed = true;
-      // The -fcompare-debug recompilation and the comparison of the two
-      // dumps come with the second switch table.
+      else if (st.compare_debug != 0 && st.compare_debug_dumps[0])
+        failed = !recompile_and_compare(spec);
       st.compare_debug_dumps[0].reset();
       st.compare_debug_dumps[1].reset();
     }

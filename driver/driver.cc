@@ -103,12 +103,10 @@ void driver::set_up_specs(int argc, char** argv) {
   st.compare_debug = s.compare_debug;
   st.compare_debug_option = s.compare_debug_option.value_or("");
   st.undefined_env_allowed = s.undefined_env_allowed;
-  if (const std::optional<std::string>& exec = prefixes().exec_prefix)
-    st.include_prefix = *exec + std::string(config::machine_suffix);
-
   spec_setup_request request;
   request.verbose = verbose_requested();
   request.no_sysroot_suffix = s.no_sysroot_suffix;
+  request.compare_debug_second = s.compare_debug_second;
   prepare_specs(request);
 }
 

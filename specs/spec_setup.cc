@@ -141,9 +141,43 @@ void prepare_specs(const spec_setup_request& request) {
     if (spec.name == "self_spec" && !spec.text.empty())
       apply_self_spec(std::string(spec.text));
 
-  // The second switch table of -fcompare-debug is prepared here once the
-  // recompilation is supported; multilib selection follows validation.
+  prepare_compare_debug(request.compare_debug_second);
+  if (const std::optional<std::string>& exec = p.exec_prefix)
+    spec_state().include_prefix = *exec + std::string(config::machine_suffix);
   validate_switches_against_specs();
+  // Multilib selection follows here once multilibs are supported.
+}
+
+switch_table& second_switch_table() {
+  static switch_table table;
+  return table;
+}
+
+void prepare_compare_debug(bool compare_debug_second) {
+  spec_interpreter_state& st = spec_state();
+  if (st.compare_debug == 0)
+    return;
+  constexpr std::string_view self_opt = "%:compare-debug-self-opt()";
+  command_tables& t = tables();
+  switch_table first;
+  if (!compare_debug_second) {
+    switch_table copy = t.switches;
+    apply_self_spec(self_opt);
+    first = std::move(t.switches);
+    t.switches = std::move(copy);
+  }
+  // The second compilation: without -o and the dependency options, with
+  // its own output and the compare-debug option, never saving temporaries.
+  st.compare_debug = -st.compare_debug;
+  const bool save_temps = st.save_temps;
+  st.save_temps = false;
+  apply_self_spec(self_opt);
+  st.save_temps = save_temps;
+  if (!compare_debug_second) {
+    second_switch_table() = std::move(t.switches);
+    st.compare_debug = -st.compare_debug;
+    t.switches = std::move(first);
+  }
 }
 
 void validate_switches_against_specs() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "specs/builtin_specs.h"
+#include "specs/switches.h"
 
 #include <string_view>
 #include <vector>
@@ -27,9 +28,20 @@ void set_link_command_spec(std::string text);
 void install_builtin_specs(bool verbose);
 
 struct spec_setup_request {
-  bool verbose = false;           // -v or -###
-  bool no_sysroot_suffix = false; // --no-sysroot-suffix
+  bool verbose = false;              // -v or -###
+  bool no_sysroot_suffix = false;    // --no-sysroot-suffix
+  bool compare_debug_second = false; // -fcompare-debug-second
 };
+
+// The switch table of the second, debug-toggled compilation of
+// -fcompare-debug (empty when there is none).
+switch_table& second_switch_table();
+
+// Prepares the second switch table when -fcompare-debug is in force (the
+// interpreter's compare-debug mode is non-zero).  With
+// -fcompare-debug-second given there is no second table: the mode stays
+// negative and the one table carries the second compilation's options.
+void prepare_compare_debug(bool compare_debug_second);
 
 // The whole set-up, once, after the command line is processed.
 void prepare_specs(const spec_setup_request& request);

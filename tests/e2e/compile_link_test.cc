@@ -434,3 +434,47 @@ TEST(CompileAndLink, StandardInputAndHeaders) {
 
 } // namespace
 } // namespace velk::test
+
+namespace velk::test {
+namespace {
+
+// -fcompare-debug: a second compilation with the debug information toggled,
+// its own dump, no -o of the user's and no assembler.
+TEST(CompileAndLink, CompareDebugCompilesTwice) {
+  sandbox box;
+  box.write_file("a.cc", "\n");
+  shown_run s =
+      show(box, {"-fcompare-debug", "-c", "a.cc", "-o", "x.o", "-MD"});
+  EXPECT_EQ(s.exit_status, 0) << s.diagnostics;
+  EXPECT_EQ(s.diagnostics,
+            "velk++: note: recompiling with '-fcompare-debug'\n");
+  ASSERT_EQ(programs_of(s),
+            (std::vector<std::string>{"tarn1xx", "as", "tarn1xx"}));
+  const std::string& first = s.commands[0];
+  const std::string& second = s.commands[2];
+  EXPECT_TRUE(has_word(first, "\"-fdump-final-insns=$T1.gkd\"")) << first;
+  EXPECT_TRUE(has_word(first, "-MD")) << first;
+  EXPECT_TRUE(has_word(s.commands[1], "-o x.o")) << s.commands[1];
+  EXPECT_TRUE(has_word(second, "-gtoggle -w")) << second;
+  EXPECT_TRUE(has_word(second, "-fcompare-debug-second -o /dev/null"))
+      << second;
+  EXPECT_TRUE(has_word(second, "\"-fdump-final-insns=$T3.gk.gkd\"")) << second;
+  // The dump names follow the output, marked as the second compilation.
+  EXPECT_TRUE(has_word(second, "-dumpbase x.gk.cc")) << second;
+  EXPECT_FALSE(has_word(second, "-MD")) << second;
+  EXPECT_FALSE(has_word(second, "x.o")) << second;
+  // Both compilations share one random seed.
+  const std::size_t seed = first.find("\"-frandom-seed=");
+  ASSERT_NE(seed, std::string::npos) << first;
+  const std::string seed_word =
+      first.substr(seed, first.find(' ', seed) - seed);
+  EXPECT_TRUE(has_word(second, seed_word)) << second;
+
+  // -fcompare-debug-second alone is the second compilation only.
+  s = show(box, {"-fcompare-debug-second", "-c", "a.cc"});
+  EXPECT_EQ(programs_of(s), (std::vector<std::string>{"tarn1xx", "as"}));
+  EXPECT_EQ(s.diagnostics, "");
+}
+
+} // namespace
+} // namespace velk::test
