@@ -519,30 +519,50 @@ std::string_view read_brace_body(cursor& c, bool& has_star) {
   const std::size_t start = c.pos;
   int nesting = 0;
   has_star = false;
-  for (;;) {
-    int ch = c.peek();
-    if (ch == end_of_text)
+  // Every body is read once for each construct around it: a plain loop
+  // over the characters.
+  const char* const text = c.text.data();
+  const char* const end = text + c.text.size();
+  const char* p = text + std::min(c.pos, c.text.size());
+  for (;; ++p) {
+    if (p == end) {
+      c.pos = c.text.size();
       fatal_error(unknown_location, "braced spec body %qs is invalid",
                   c.rest_from(start));
-    if (nesting == 0 && (ch == ';' || ch == '}'))
-      break;
-    if (ch == '{') {
-      ++nesting;
-    } else if (ch == '}') {
-      --nesting;
-    } else if (ch == '\\') {
-      // An escaped character never opens or closes a construct.
-      if (c.peek(1) != end_of_text)
-        ++c.pos;
-    } else if (ch == '%') {
-      // Nor does the letter of an escape; the "{" of "%{" does.
-      if (c.peek(1) == '*' && nesting == 0)
-        has_star = true;
-      if (c.peek(1) != end_of_text && c.peek(1) != '{')
-        ++c.pos;
     }
-    ++c.pos;
+    switch (*p) {
+    case ';':
+      if (nesting == 0)
+        goto found;
+      break;
+    case '}':
+      if (nesting == 0)
+        goto found;
+      --nesting;
+      break;
+    case '{':
+      ++nesting;
+      break;
+    case '\\':
+      // An escaped character never opens or closes a construct.
+      if (p + 1 != end)
+        ++p;
+      break;
+    case '%':
+      // Nor does the letter of an escape; the "{" of "%{" does.
+      if (p + 1 != end) {
+        if (p[1] == '*' && nesting == 0)
+          has_star = true;
+        if (p[1] != '{')
+          ++p;
+      }
+      break;
+    default:
+      break;
+    }
   }
+found:
+  c.pos = static_cast<std::size_t>(p - text);
   std::string_view body = c.text.substr(start, c.pos - start);
   while (!body.empty() && is_blank(body.back()))
     body.remove_suffix(1);
