@@ -4,6 +4,7 @@
 #include "driver/command_line.h"
 #include "driver/dump_names.h"
 #include "driver/exit_status.h"
+#include "options/jobserver.h"
 #include "specs/builtin_specs.h"
 #include "specs/named_specs.h"
 #include "specs/search_paths.h"
@@ -321,8 +322,10 @@ void run_link_phase(const char* argv0) {
   bool linker_ran = false;
   if (linker_inputs > 0 && error_count() == 0 && s.subprocess_help < 2) {
     const int runs_before = counters().run_count;
-    // The jobserver probe and the COMPILER_PATH and LIBRARY_PATH settings
-    // for the linker belong to the environment handed to subprocesses.
+    // A jobserver the link cannot use must not be named to it.
+    const jobserver_info jobserver = jobserver_probe();
+    if (!jobserver.is_active && !jobserver.skipped_makeflags.empty())
+      environment().xput(jobserver.skipped_makeflags);
     if (!s.dump.compile_only) {
       set_link_specs(argv0);
       // A failed link must not leave a broken program behind for the next
@@ -330,6 +333,11 @@ void run_link_phase(const char* argv0) {
       if (s.dump.output_name && is_real_output(*s.dump.output_name))
         note_temp_file(*s.dump.output_name, false, true);
     }
+    // Where the linker front-end finds programs and libraries.
+    environment().xput(
+        search_path_text(search_paths().exec, "COMPILER_PATH", true, false));
+    environment().xput(
+        search_path_text(search_paths().startfile, "LIBRARY_PATH", true, true));
     if (s.subprocess_help == 1) {
       std::fputs(translate("\nLinker options\n==============\n\n"), stdout);
       std::fputs(translate("Use \"-Wl,OPTION\" to pass \"OPTION\" to the "

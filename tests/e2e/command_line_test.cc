@@ -23,7 +23,8 @@ run_result run_shown(sandbox& box, std::vector<std::string> args) {
     std::string_view line(r.err.data() + start, end - start);
     if (!line.starts_with(' ') && !line.starts_with("SHEAF_") &&
         !line.starts_with("VELK_EXEC_PREFIX=") &&
-        line != "Using built-in specs.\n")
+        !line.starts_with("COMPILER_PATH=") &&
+        !line.starts_with("LIBRARY_PATH=") && line != "Using built-in specs.\n")
       kept += line;
     start = end;
   }

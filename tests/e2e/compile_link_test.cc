@@ -56,6 +56,8 @@ shown_run show(sandbox& box, std::vector<std::string> args) {
       line.pop_back(); // the newline
       s.commands.push_back(line);
     } else if (!line.starts_with("SHEAF_") &&
+               !line.starts_with("COMPILER_PATH=") &&
+               !line.starts_with("LIBRARY_PATH=") &&
                line != "Using built-in specs.\n") {
       s.diagnostics += line;
     }
@@ -113,6 +115,17 @@ TEST(CompileAndLink, HelloWorld) {
           lib_dir + "/crtend.o " + lib_dir + "/crtn.o",
   };
   EXPECT_EQ(s.commands, expected);
+  // The link learns where programs and libraries are.
+  run_result r = box.run({"-###", "-O2", "hello.cc", "-o", "hello"});
+  const std::string exec_dirs =
+      "COMPILER_PATH=" + box.prefix() +
+      "/bin/../libexec/velk/aarch64-portbld-freebsd14.3/13.3.0/:" +
+      box.prefix() + "/bin/../libexec/velk/:";
+  EXPECT_NE(r.err.find("\n" + exec_dirs), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\nLIBRARY_PATH=" + box.prefix() +
+                       "/bin/../lib/velk/aarch64-portbld-freebsd14.3/13.3.0/:"),
+            std::string::npos)
+      << r.err;
   // Nothing ran and nothing was left behind.
   EXPECT_TRUE(box.calls().empty());
   EXPECT_TRUE(box.list_dir(box.tmp()).empty());
@@ -474,6 +487,23 @@ TEST(CompileAndLink, CompareDebugCompilesTwice) {
   s = show(box, {"-fcompare-debug-second", "-c", "a.cc"});
   EXPECT_EQ(programs_of(s), (std::vector<std::string>{"tarn1xx", "as"}));
   EXPECT_EQ(s.diagnostics, "");
+}
+
+} // namespace
+} // namespace velk::test
+
+namespace velk::test {
+namespace {
+
+// A jobserver the driver cannot use is not named to the link.
+TEST(CompileAndLink, UnusableJobserverIsDropped) {
+  sandbox box;
+  box.write_file("hello.cc", "\n");
+  run_options opts;
+  opts.env["MAKEFLAGS"] = " -j2 --jobserver-auth=98,99";
+  run_result r = box.run({"-###", "hello.cc"}, opts);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_NE(r.err.find("\nMAKEFLAGS= -j2 \n"), std::string::npos) << r.err;
 }
 
 } // namespace
