@@ -370,7 +370,10 @@ bool driver_handle_option(option_values*, option_values_set*,
   case option_code("-print-multiarch"):
   case option_code("-print-sysroot"):
   case option_code("-print-sysroot-headers-suffix"):
+    return true;
   case option_code("--no-sysroot-suffix"):
+    s.no_sysroot_suffix = true;
+    return true;
   case option_code("-time"):
   case option_code("-wrapper"):
   case option_code("-no-canonical-prefixes"):

@@ -46,7 +46,8 @@ struct driver_settings {
   std::vector<std::string> user_specs;        // -specs=
   std::unique_ptr<std::FILE, file_closer> time_report; // -time=
   bool undefined_env_allowed = false;
-  bool use_pipes = false; // -pipe, unless -save-temps wins
+  bool use_pipes = false;         // -pipe, unless -save-temps wins
+  bool no_sysroot_suffix = false; // --no-sysroot-suffix
 };
 
 driver_settings& settings();

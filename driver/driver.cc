@@ -3,6 +3,7 @@
 #include "diagnostics/colors.h"
 #include "diagnostics/diagnostic.h"
 #include "driver/command_line.h"
+#include "driver/compile_and_link.h"
 #include "driver/execute.h"
 #include "driver/exit_status.h"
 #include "driver/external_programs.h"
@@ -12,7 +13,9 @@
 #include "options/suggestions.h"
 #include "specs/named_specs.h"
 #include "specs/search_paths.h"
+#include "specs/spec_functions.h"
 #include "specs/spec_interpreter.h"
+#include "specs/spec_setup.h"
 #include "specs/spec_validation.h"
 #include "specs/switches.h"
 #include "support/allocation.h"
@@ -127,21 +130,19 @@ void driver::set_up_specs(int argc, char** argv) {
   environment().set_verbose(verbose_requested());
 
   // What the spec interpreter reads from the command line.
+  const driver_settings& s = settings();
   spec_interpreter_state& st = spec_state();
-  const dump_names& names = run_dump_names();
-  st.dump_dir = names.dump_dir.value_or("");
-  st.dump_dir_length = names.dump_dir_length;
-  st.dump_dir_trailing_dash = names.trailing_dash;
-  st.dump_base = names.dump_base;
-  st.output_base = names.output_base;
-  st.save_temps = names.save_temps != save_temps_mode::off;
-  st.use_pipes = settings().use_pipes;
-  if (const std::optional<std::string>& exec = prefixes().exec_prefix)
-    st.include_prefix = *exec + std::string(config::machine_suffix);
-
-  // No compilers table is installed yet: the named specs are all the spec
-  // texts there are.
-  mark_spec_switches_validated({});
+  publish_dump_names();
+  st.save_temps = run_dump_names().save_temps != save_temps_mode::off;
+  st.use_pipes = s.use_pipes;
+  st.compare_debug = s.compare_debug;
+  st.compare_debug_option = s.compare_debug_option.value_or("");
+  st.undefined_env_allowed = s.undefined_env_allowed;
+  spec_setup_request request;
+  request.verbose = verbose_requested();
+  request.no_sysroot_suffix = s.no_sysroot_suffix;
+  request.compare_debug_second = s.compare_debug_second;
+  prepare_specs(request);
 }
 
 void driver::export_assembler_options() {
@@ -175,8 +176,10 @@ void driver::find_lto_wrapper() {
       escaped += '\\';
     escaped += c;
   }
-  lto_wrapper_spec_ = escaped;
   environment().xput("SHEAF_LOOMER=" + escaped);
+  // In the spec every character the spec language treats specially is
+  // escaped ("%" and "\\" too), so %(loomer) reads back as the exact path.
+  set_static_spec(spec_loomer, quote_spec_word(*path));
 }
 
 void driver::export_offload_targets() {
@@ -187,13 +190,10 @@ void driver::export_offload_targets() {
 }
 
 void driver::report_unrecognized_options() {
-  // A switch is recognised when the driver handled it or a spec can test or
-  // emit it.  While no spec text is installed at all, nothing could
-  // validate the options the driver only passes on, so those known to the
-  // option table count as recognised then.
-  const bool specs_installed = !named_spec_list().empty();
+  // A switch is recognised when the driver handled it or a spec text can
+  // test or emit it (validated during spec set-up).
   for (const switch_entry& sw : tables().switches) {
-    if (sw.validated || (!specs_installed && sw.known))
+    if (sw.validated)
       continue;
     if (std::optional<std::string_view> hint = suggest_option(sw.name)) {
       std::string hint_text(*hint);
@@ -220,14 +220,16 @@ bool driver::report_and_maybe_exit() {
 }
 
 void driver::prepare_infiles() {
-  const command_tables& t = tables();
-  if (static_cast<int>(t.inputs.size()) == t.added_library_count)
-    fatal_error(unknown_location, "no input files");
-  explicit_link_.assign(t.inputs.size(), 0);
+  prepare_inputs();
 }
 
-void driver::do_spec_on_infiles() {}
-void driver::maybe_run_linker(const char*) {}
+void driver::do_spec_on_infiles() {
+  compile_inputs();
+}
+
+void driver::maybe_run_linker(const char* argv0) {
+  run_link_phase(argv0);
+}
 
 void driver::final_actions() {
   if (error_count() > 0)

@@ -46,8 +46,6 @@ private:
   bool resettable_;
   bool tracing_;
   std::vector<decoded_option> decoded_;
-  std::string lto_wrapper_spec_; // value of %(loomer)
-  std::vector<std::uint8_t> explicit_link_;
 };
 
 } // namespace velk

@@ -1,5 +1,7 @@
 #include "driver/dump_names.h"
 
+#include "specs/spec_interpreter.h"
+
 #include <string_view>
 
 namespace velk {
@@ -163,6 +165,18 @@ void adjust_dump_names_for_link(dump_names& n, current_input_record& current) {
   current.base_name.clear();
   current.base_length = 0;
   current.base_stem_length = 0;
+}
+
+void publish_dump_names() {
+  const dump_names& names = run_dump_names();
+  spec_interpreter_state& st = spec_state();
+  st.dump_dir = names.dump_dir;
+  st.dump_dir_length = names.dump_dir_length;
+  st.dump_dir_trailing_dash = names.trailing_dash;
+  st.dump_base = names.dump_base;
+  st.dump_base_ext = names.dump_base_ext;
+  st.output_base = names.output_base;
+  st.output_base_length = names.output_base ? names.output_base->size() : 0;
 }
 
 } // namespace velk

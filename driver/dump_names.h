@@ -47,4 +47,7 @@ void adjust_dump_names_for_link(dump_names& names,
 // The names of this run.
 dump_names& run_dump_names();
 
+// Hands the names of this run to the spec interpreter, which reads them.
+void publish_dump_names();
+
 } // namespace velk

@@ -1,9 +1,11 @@
-// The named specs that `%(name)` expands, and the spec functions that
-// `%:name(...)` calls.  The built-in specs and spec files fill the first,
-// the built-in functions the second.
+// The named specs that `%(name)` expands.  The list starts as the built-in
+// specs in table order (texts in constant storage); spec files, the
+// driver's set-up and tests add or replace texts.
 #pragma once
 
-#include <optional>
+#include "specs/builtin_specs.h"
+
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,33 +14,35 @@ namespace velk {
 
 struct named_spec {
   std::string name;
-  std::string text;
-  bool user = false; // defined or redefined by a spec file
+  // The current text: the built-in text in constant storage, or the text
+  // held by `owned_text`.
+  std::string_view text;
+  bool user = false; // defined or redefined by a user's spec file (-specs=)
+  // The text the driver made (set_named_spec, set_static_spec), kept on the
+  // heap so the view stays valid when the list grows.
+  std::unique_ptr<const std::string> owned_text;
+  // The built-in text; empty for specs that are not built in.
+  std::string_view default_text;
 };
 
-// The named specs in definition order.
+// The named specs in list order.
 std::vector<named_spec>& named_spec_list();
 
 // The spec named exactly `name`, or null.
 const named_spec* find_named_spec(std::string_view name);
 
-// Defines `name`, or replaces the text of an existing definition.
+// Links the built-in specs in table order if the list is empty.
+void link_builtin_specs();
+
+// Defines `name`, or replaces the text of an existing definition (linking
+// the built-in specs first if the list is empty).  A new name goes to the
+// head of the list.  A text that begins with "+" and a white-space
+// character is appended to the old text, without the "+".
 void set_named_spec(std::string_view name, std::string_view text,
                     bool user = false);
 
-// A spec function: the words of its expanded arguments in, the text to
-// interpret in the caller's place out (none: nothing, and a false
-// condition).
-using spec_function =
-    std::optional<std::string> (*)(const std::vector<std::string>& words);
-
-struct spec_function_entry {
-  std::string_view name;
-  spec_function function;
-};
-
-// The functions `%:` can call, searched by exact name.
-std::vector<spec_function_entry>& spec_function_table();
-spec_function find_spec_function(std::string_view name);
+// Replaces the text of the built-in spec `id`, wherever it now stands in
+// the list, and clears its user flag.
+void set_static_spec(builtin_spec_id id, std::string text);
 
 } // namespace velk

@@ -5,6 +5,7 @@
 #include "options/option_codes.h"
 #include "specs/named_specs.h"
 #include "specs/search_paths.h"
+#include "specs/spec_functions.h"
 #include "specs/velk_options.h"
 #include "support/argument_files.h"
 #include "support/environment.h"
@@ -23,6 +24,7 @@ namespace {
 
 execute_hook execute_command_group = nullptr;
 self_spec_option_hook handle_self_spec_option = nullptr;
+spec_file_reader read_spec_file_hook = nullptr;
 
 // Specs nest through %(name), braces and spec-function results; a spec that
 // names itself would otherwise recurse until the stack runs out.
@@ -99,10 +101,18 @@ int run_named_spec(std::string_view name) {
                 "spec %qs is expanded recursively more than %d levels deep",
                 std::string(name), max_named_spec_depth);
   }
-  // The list may change while the spec runs (self specs, spec functions);
-  // run a copy.
-  const std::string text = spec->text;
+  // The list may change while the spec runs (self specs, spec functions):
+  // a text the driver made is run from a copy; built-in texts are constant.
+  std::string copy;
+  std::string_view text = spec->text;
+  if (spec->owned_text) {
+    copy = std::string(text);
+    text = copy;
+  }
+  const bool saved_user = st.user_spec;
+  st.user_spec = spec->user;
   int result = do_spec_1(text, false, std::nullopt);
+  st.user_spec = saved_user;
   --st.named_spec_depth;
   return result;
 }
@@ -146,9 +156,9 @@ void close_response_group() {
     return;
   const std::string name =
       st.save_temps
-          ? saved_response_file_name(st.dump_base ? *st.dump_base : "",
-                                     st.dump_dir, st.dump_dir_trailing_dash,
-                                     st.response_file_count++)
+          ? saved_response_file_name(
+                st.dump_base ? *st.dump_base : "", st.dump_dir.value_or(""),
+                st.dump_dir_trailing_dash, st.response_file_count++)
           : make_temp_name("");
   const std::vector<std::string> arguments =
       std::move(st.response_argument_vector);
@@ -247,7 +257,7 @@ void temporary_name_escape(cursor& c, std::string_view spec) {
     suffix = ".gk" + suffix;
 
   if (st.save_temps) {
-    std::string name = st.dump_dir.substr(0, st.dump_dir_length);
+    std::string name = st.dump_dir.value_or("").substr(0, st.dump_dir_length);
     std::string stem = input_stem();
     std::string_view visible_suffix = suffix;
     if (st.output_base && !st.output_base->empty())
@@ -319,53 +329,74 @@ spec_function_call read_spec_function_call(cursor& c) {
   return call;
 }
 
+// The caller's argument in progress and its marks, put aside while a spec
+// function's arguments (or a spec it expands) are interpreted.
+class saved_argument {
+public:
+  saved_argument() : st_(spec_state()) {
+    argv_ = std::move(st_.argument_vector);
+    response_ = std::move(st_.response_argument_vector);
+    text_ = std::move(st_.text);
+    in_progress_ = st_.argument_in_progress;
+    delete_mark_ = st_.delete_mark;
+    output_ = st_.output_file_mark;
+    library_ = st_.library_file_mark;
+    script_ = st_.linker_script_mark;
+    piped_ = st_.piped_input_mark;
+    in_response_ = st_.in_response_file;
+    subst_ = std::move(st_.suffix_substitution);
+    st_.argument_vector.clear();
+    st_.response_argument_vector.clear();
+    st_.text.clear();
+    st_.in_response_file = false;
+  }
+  saved_argument(const saved_argument&) = delete;
+  saved_argument& operator=(const saved_argument&) = delete;
+  ~saved_argument() {
+    st_.argument_vector = std::move(argv_);
+    st_.response_argument_vector = std::move(response_);
+    st_.text = std::move(text_);
+    st_.argument_in_progress = in_progress_;
+    st_.delete_mark = delete_mark_;
+    st_.output_file_mark = output_;
+    st_.library_file_mark = library_;
+    st_.linker_script_mark = script_;
+    st_.piped_input_mark = piped_;
+    st_.in_response_file = in_response_;
+    st_.suffix_substitution = std::move(subst_);
+  }
+
+private:
+  spec_interpreter_state& st_;
+  std::vector<std::string> argv_, response_;
+  std::string text_;
+  bool in_progress_, output_, library_, script_, piped_, in_response_;
+  int delete_mark_;
+  std::optional<std::string> subst_;
+};
+
 // Calls the function and interprets its text in the caller's place.
 // Returns -1 on failure; `returned_text` tells whether it gave text.
 int run_spec_function(const spec_function_call& call,
                       std::optional<std::string_view> soft_match,
                       bool& returned_text) {
-  spec_function function = find_spec_function(call.name);
+  const spec_function* function = find_spec_function(call.name);
   if (function == nullptr)
     fatal_error(unknown_location, "unknown spec function %qs", call.name);
 
   spec_interpreter_state& st = spec_state();
-  std::vector<std::string> saved_argv = std::move(st.argument_vector);
-  std::vector<std::string> saved_response =
-      std::move(st.response_argument_vector);
-  std::string saved_text = std::move(st.text);
-  const bool saved_in_progress = st.argument_in_progress;
-  const int saved_delete = st.delete_mark;
-  const bool saved_output = st.output_file_mark;
-  const bool saved_library = st.library_file_mark;
-  const bool saved_script = st.linker_script_mark;
-  const bool saved_piped = st.piped_input_mark;
-  const bool saved_in_response = st.in_response_file;
-  std::optional<std::string> saved_subst = std::move(st.suffix_substitution);
-  st.argument_vector.clear();
-  st.response_argument_vector.clear();
-  st.text.clear();
-  st.in_response_file = false;
+  std::vector<std::string> words;
+  {
+    saved_argument saved;
+    ++st.spec_function_depth;
+    if (run_spec_fresh(call.arguments, soft_match) < 0)
+      fatal_error(unknown_location, "error in arguments to spec function %qs",
+                  call.name);
+    words = std::move(st.argument_vector);
+    --st.spec_function_depth;
+  }
 
-  ++st.spec_function_depth;
-  if (run_spec_fresh(call.arguments, soft_match) < 0)
-    fatal_error(unknown_location, "error in arguments to spec function %qs",
-                call.name);
-  std::vector<std::string> words = std::move(st.argument_vector);
-  --st.spec_function_depth;
-
-  st.argument_vector = std::move(saved_argv);
-  st.response_argument_vector = std::move(saved_response);
-  st.text = std::move(saved_text);
-  st.argument_in_progress = saved_in_progress;
-  st.delete_mark = saved_delete;
-  st.output_file_mark = saved_output;
-  st.library_file_mark = saved_library;
-  st.linker_script_mark = saved_script;
-  st.piped_input_mark = saved_piped;
-  st.in_response_file = saved_in_response;
-  st.suffix_substitution = std::move(saved_subst);
-
-  std::optional<std::string> result = function(words);
+  std::optional<std::string> result = function->function(words);
   returned_text = result.has_value();
   if (!result)
     return 0;
@@ -462,30 +493,50 @@ std::string_view read_brace_body(cursor& c, bool& has_star) {
   const std::size_t start = c.pos;
   int nesting = 0;
   has_star = false;
-  for (;;) {
-    int ch = c.peek();
-    if (ch == end_of_text)
+  // Every body is read once for each construct around it: a plain loop
+  // over the characters.
+  const char* const text = c.text.data();
+  const char* const end = text + c.text.size();
+  const char* p = text + std::min(c.pos, c.text.size());
+  for (;; ++p) {
+    if (p == end) {
+      c.pos = c.text.size();
       fatal_error(unknown_location, "braced spec body %qs is invalid",
                   c.rest_from(start));
-    if (nesting == 0 && (ch == ';' || ch == '}'))
-      break;
-    if (ch == '{') {
-      ++nesting;
-    } else if (ch == '}') {
-      --nesting;
-    } else if (ch == '\\') {
-      // An escaped character never opens or closes a construct.
-      if (c.peek(1) != end_of_text)
-        ++c.pos;
-    } else if (ch == '%') {
-      // Nor does the letter of an escape; the "{" of "%{" does.
-      if (c.peek(1) == '*' && nesting == 0)
-        has_star = true;
-      if (c.peek(1) != end_of_text && c.peek(1) != '{')
-        ++c.pos;
     }
-    ++c.pos;
+    switch (*p) {
+    case ';':
+      if (nesting == 0)
+        goto found;
+      break;
+    case '}':
+      if (nesting == 0)
+        goto found;
+      --nesting;
+      break;
+    case '{':
+      ++nesting;
+      break;
+    case '\\':
+      // An escaped character never opens or closes a construct.
+      if (p + 1 != end)
+        ++p;
+      break;
+    case '%':
+      // Nor does the letter of an escape; the "{" of "%{" does.
+      if (p + 1 != end) {
+        if (p[1] == '*' && nesting == 0)
+          has_star = true;
+        if (p[1] != '{')
+          ++p;
+      }
+      break;
+    default:
+      break;
+    }
   }
+found:
+  c.pos = static_cast<std::size_t>(p - text);
   std::string_view body = c.text.substr(start, c.pos - start);
   while (!body.empty() && is_blank(body.back()))
     body.remove_suffix(1);
@@ -773,7 +824,7 @@ void append_base_name(bool with_suffix) {
   if (input.base_name.empty())
     internal_error("%s", "do_spec_1");
   if (!st.output_file_mark && st.dump_dir_length > 0)
-    append_text(st.dump_dir.substr(0, st.dump_dir_length));
+    append_text(st.dump_dir.value_or("").substr(0, st.dump_dir_length));
   if (!st.output_file_mark && st.output_base && !st.output_base->empty())
     append_text(*st.output_base);
   else
@@ -1171,6 +1222,20 @@ int run_spec_fresh(std::string_view spec,
   return result;
 }
 
+std::vector<std::string> expand_spec_words(std::string_view spec) {
+  saved_argument saved;
+  run_spec_fresh(spec, std::nullopt);
+  return std::move(spec_state().argument_vector);
+}
+
+void set_spec_file_reader(spec_file_reader reader) {
+  read_spec_file_hook = reader;
+}
+
+spec_file_reader current_spec_file_reader() {
+  return read_spec_file_hook;
+}
+
 int run_spec_command(std::string_view spec) {
   spec_interpreter_state& st = spec_state();
   int result = run_spec_fresh(spec, std::nullopt);
@@ -1319,8 +1384,9 @@ void emit_switch(std::size_t i, bool omit_name) {
 
 void refresh_velk_options() {
   const spec_interpreter_state& st = spec_state();
-  environment().xput("SHEAF_VELK_OPTIONS=" +
-                     velk_options_value(tables().switches, st.dump_dir));
+  environment().xput(
+      "SHEAF_VELK_OPTIONS=" +
+      velk_options_value(tables().switches, st.dump_dir.value_or("")));
 }
 
 void apply_self_spec(std::string_view spec) {

@@ -42,17 +42,30 @@ struct spec_interpreter_state {
   std::optional<std::string> cpp_spec;
   // All inputs of this record go to one compilation (%i names them all).
   bool combine_inputs = false;
-  // Dump directory (empty for none), the length of it that names are made
-  // from, whether the driver added its final separator, the dump base and
-  // the output base.
-  std::string dump_dir;
+  // Dump directory, the length of it that names are made from, whether the
+  // driver added its final separator, the dump base and the output base.
+  std::optional<std::string> dump_dir;
   std::size_t dump_dir_length = 0;
   bool dump_dir_trailing_dash = false;
   std::optional<std::string> dump_base;
+  std::optional<std::string> dump_base_ext; // -dumpbase-ext
   std::optional<std::string> output_base;
+  // The length of the output base that names are made from.
+  std::size_t output_base_length = 0;
   bool save_temps = false;
-  // Negative during the second, debug-toggled compilation.
+  // -fcompare-debug: 0 off; negative during the second, debug-toggled
+  // compilation.  `compare_debug_option` is the option text of the second
+  // compilation ("-gtoggle").
   int compare_debug = 0;
+  std::string compare_debug_option;
+  // Recorded by %:compare-debug-dump-opt: the final-instructions dump of the
+  // first and of the second compilation, and the random seed the first
+  // compilation chose for both.
+  std::optional<std::string> compare_debug_dumps[2];
+  std::optional<std::string> random_seed;
+  // %:getenv of an unset variable yields "/NAME" instead of a fatal error.
+  // Never the case for velk++ (its C++ hook always adds an option).
+  bool undefined_env_allowed = false;
   bool use_pipes = false; // -pipe
   // The exec prefix as -iprefix passes it; none for no -iprefix.
   std::optional<std::string> include_prefix;
@@ -75,6 +88,9 @@ struct spec_interpreter_state {
   bool piped_input_mark = false;
   std::optional<std::string> suffix_substitution;
   int spec_function_depth = 0;
+  // The text being interpreted came from a user's spec file (-specs=): a
+  // spec function it misuses reports the user's error, not an internal one.
+  bool user_spec = false;
   int nesting_depth = 0;    // do_spec_1 calls in progress
   int named_spec_depth = 0; // %(name) expansions in progress
   std::vector<temporary_name> temporary_name_table; // newest last
@@ -102,6 +118,11 @@ void set_execute_hook(execute_hook hook);
 using self_spec_option_hook = void (*)(decoded_option& option);
 void set_self_spec_option_hook(self_spec_option_hook hook);
 
+// Reads the spec file at `path` as neither main nor user (%:include).
+using spec_file_reader = void (*)(const std::string& path);
+void set_spec_file_reader(spec_file_reader reader);
+spec_file_reader current_spec_file_reader();
+
 // Interprets `spec`: 0 on success, -1 for a failure already reported, or
 // the positive status an executed command group returned.  With
 // `in_switch`, every character is literal.  `soft_match` is what `*`
@@ -113,6 +134,11 @@ int do_spec_1(std::string_view spec, bool in_switch,
 // finishes the last argument.
 int run_spec_fresh(std::string_view spec,
                    std::optional<std::string_view> soft_match);
+
+// Interprets `spec` as a spec of its own and returns the words it produced,
+// leaving the argument in progress of the caller (a spec function) as it
+// was.
+std::vector<std::string> expand_spec_words(std::string_view spec);
 
 // Interprets the spec of a compilation step or the link and executes what
 // is left at its end.

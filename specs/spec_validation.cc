@@ -153,10 +153,25 @@ void validate_switches_from_spec(std::string_view spec, bool user_spec) {
 
 void mark_spec_switches_validated(
     const std::vector<std::string_view>& compiler_specs) {
-  for (std::string_view spec : compiler_specs)
+  // Scanning stops once every switch is validated: most runs have a few
+  // switches, all found in the first texts.
+  const switch_table& switches = tables().switches;
+  auto all_validated = [&switches] {
+    for (const switch_entry& sw : switches)
+      if (!sw.validated)
+        return false;
+    return true;
+  };
+  for (std::string_view spec : compiler_specs) {
+    if (all_validated())
+      return;
     validate_switches_from_spec(spec, false);
-  for (const named_spec& spec : named_spec_list())
+  }
+  for (const named_spec& spec : named_spec_list()) {
+    if (all_validated())
+      return;
     validate_switches_from_spec(spec.text, spec.user);
+  }
 }
 
 } // namespace velk

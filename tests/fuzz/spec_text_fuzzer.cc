@@ -9,6 +9,7 @@
 
 #include "diagnostics/diagnostic.h"
 #include "specs/named_specs.h"
+#include "specs/spec_functions.h"
 #include "specs/spec_interpreter.h"
 #include "specs/spec_validation.h"
 #include "specs/switches.h"
@@ -63,7 +64,9 @@ void initialize() {
   setenv("TMPDIR", dir, 1);
   set_fatal_error_hook(throw_on_fatal);
   set_execute_hook(ignore_group);
-  spec_function_table() = {{"cat", cat}, {"none", none}};
+  added_spec_functions() = {{"cat", cat}, {"none", none}};
+  // %:include reads nothing here.
+  set_spec_file_reader([](const std::string&) {});
   set_named_spec("tarn1", "%{O*} %{f*:-f%*} %{!fno-X:%{fX:x}}");
   set_named_spec("link", "%{static:-Bstatic;shared|pie:-pie;:-dynamic} %o");
   set_named_spec("self", "a %(self)");
@@ -74,6 +77,9 @@ void reset_tables(bool pipes) {
   reset_spec_state();
   spec_interpreter_state& st = spec_state();
   st.use_pipes = pipes;
+  // A fuzzed text stands for a user's spec file: a spec function it misuses
+  // is the user's error (a fatal error), not an internal one.
+  st.user_spec = true;
   velk::response_files_wanted() = true;
   st.linker_args = {"-lfoo"};
   st.assembler_args = {"-mcpu=x"};

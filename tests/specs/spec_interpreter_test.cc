@@ -3,6 +3,7 @@
 
 #include "specs/named_specs.h"
 #include "specs/search_paths.h"
+#include "specs/spec_functions.h"
 #include "specs/spec_validation.h"
 #include "specs/switches.h"
 #include "specs/velk_options.h"
@@ -59,9 +60,9 @@ protected:
     tables().output_names.clear();
     tables().current.set("dir/a.c", 0);
     named_spec_list().clear();
-    spec_function_table() = {{"cat", cat_function},
-                             {"none", none_function},
-                             {"count", count_function}};
+    added_spec_functions() = {{"cat", cat_function},
+                              {"none", none_function},
+                              {"count", count_function}};
     executed().clear();
     set_execute_hook(record_group);
   }
@@ -309,7 +310,7 @@ TEST_F(SpecInterpreter, SaveTempsNames) {
   const std::string cwd = std::filesystem::current_path();
   ASSERT_EQ(chdir(dir), 0);
   tables().current.set(input, 0);
-  st.dump_dir.clear();
+  st.dump_dir.reset();
   st.dump_dir_length = 0;
   st.output_base.reset();
   words_t w = words("%g.i");

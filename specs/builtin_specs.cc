@@ -1,0 +1,131 @@
+#include "specs/builtin_specs.h"
+
+#include "diagnostics/diagnostic.h"
+
+namespace velk {
+
+std::optional<builtin_spec_id> find_builtin_spec(std::string_view name) {
+  for (std::size_t i = 0; i < builtin_spec_count; ++i)
+    if (builtin_spec(i).name == name)
+      return static_cast<builtin_spec_id>(i);
+  return std::nullopt;
+}
+
+namespace {
+
+// The language entry "@language", searched from the last row.  `name` is
+// the input, for the standard-input check of header languages.
+const compiler_record* find_language(std::string_view name,
+                                     std::string_view language,
+                                     std::span<const compiler_record> rows,
+                                     bool preprocess_only) {
+  if (!language.empty() && language.front() == '*')
+    return nullptr;
+  for (std::size_t i = rows.size(); i-- > 0;) {
+    const compiler_record& row = rows[i];
+    if (row.key.size() != language.size() + 1 || row.key.front() != '@' ||
+        row.key.substr(1) != language)
+      continue;
+    if (name == "-" && !preprocess_only &&
+        (row.key == "@c-header" || row.key == "@c++-header"))
+      fatal_error(unknown_location,
+                  "cannot use %<-%> as input filename for a precompiled "
+                  "header");
+    return &row;
+  }
+  std::string text(language);
+  error_at(unknown_location, "language %s not recognized", text.c_str());
+  return nullptr;
+}
+
+// Whether `key` names the input `name` by its suffix.  "-" stands only for
+// standard input, and a language entry ("@c") only for a -x language: a file
+// that merely ends in "-" or "@c" is matched by its real suffix.
+bool suffix_matches(std::string_view key, std::string_view name) {
+  if (name == "-")
+    return key == "-";
+  if (key.empty() || key == "-" || key.front() == '@')
+    return false;
+  return key.size() < name.size() && name.ends_with(key);
+}
+
+struct word_replacement {
+  std::string_view word;
+  std::string_view by;
+};
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// Replaces each of the words that starts the text or follows a blank and
+// ends at a blank or the end of the text; the rest is copied.
+std::string replace_words(std::string_view text,
+                          std::span<const word_replacement> replacements) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    bool replaced = false;
+    if (i == 0 || is_blank(text[i - 1])) {
+      for (const word_replacement& r : replacements) {
+        std::size_t end = i + r.word.size();
+        if (text.substr(i, r.word.size()) == r.word &&
+            (end == text.size() || is_blank(text[end]))) {
+          out += r.by;
+          i = end;
+          replaced = true;
+          break;
+        }
+      }
+    }
+    if (!replaced)
+      out += text[i++];
+  }
+  return out;
+}
+
+} // namespace
+
+const compiler_record* find_language_entry(
+    std::string_view name, const std::optional<std::string>& language,
+    std::span<const compiler_record> rows, bool preprocess_only) {
+  if (language)
+    return find_language(name, *language, rows, preprocess_only);
+  for (std::size_t i = rows.size(); i-- > 0;) {
+    const compiler_record& row = rows[i];
+    if (!suffix_matches(row.key, name))
+      continue;
+    if (!row.spec.empty() && row.spec.front() == '@')
+      return find_language(name, row.spec.substr(1), rows, preprocess_only);
+    return &row;
+  }
+  return nullptr;
+}
+
+std::string rewrite_libvelk(std::string_view text) {
+  std::string shared(libvelk_construct_text);
+  std::string archive = shared;
+  // The static case names the archives themselves.
+  constexpr std::string_view static_libs = "-lvelk -lvelk_eh";
+  std::size_t at = archive.find(static_libs);
+  if (at != std::string::npos)
+    archive.replace(at, static_libs.size(), "libvelk.a%s libvelk_eh.a%s");
+  const word_replacement replacements[] = {{"-lvelk", shared},
+                                           {"libvelk.a%s", archive}};
+  return replace_words(text, replacements);
+}
+
+std::string prefix_link_spec(std::string_view link_text) {
+  std::string out(link_eh_frame_prefix_text);
+  out += link_text;
+  return out;
+}
+
+std::string prefix_sysroot_link_spec(std::string_view link_text) {
+  std::string out(sysroot_link_prefix_text);
+  out += link_text;
+  return out;
+}
+
+} // namespace velk
