@@ -26,5 +26,24 @@ TEST(MainSequence, ProgramNameIsTheBaseNameOfArgv0) {
                    "compilation terminated.\n");
 }
 
+// -v shows the variables exported for the subprocesses; bytes from the
+// command line that would act on a terminal are escaped, ordinary text
+// (UTF-8 included) is shown as it is.
+TEST(MainSequence, VerboseEchoOfExportsEscapesControlBytes) {
+  sandbox box;
+  box.write_file("a.cc");
+  run_result r = box.run({"-v", "-c", "a.cc", "-Wa,\x1b]0;pwned\x07\x1b[2J",
+                          "-Wa,-I/tmp/caf\xc3\xa9"},
+                         {.argv0 = "/x/ve\x1b[2Jlk++"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err.find_first_of("\x1b\x07"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("SHEAF_AS_OPTIONS='\\x1b]0;pwned\\x07\\x1b[2J' "
+                       "'-I/tmp/caf\xc3\xa9'\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("SHEAF_VELK=/x/ve\\x1b[2Jlk++\n"), std::string::npos)
+      << r.err;
+}
+
 } // namespace
 } // namespace velk::test
