@@ -18,6 +18,28 @@ TEST(MainSequence, NoArgumentsIsFatal) {
   EXPECT_TRUE(box.list_dir(box.work()).empty());
 }
 
+// Inputs the C++ driver adds of its own accord (libraries and the linker
+// options around them) do not count as input files.
+TEST(MainSequence, AddedInputsAloneAreNoInputFiles) {
+  sandbox box;
+  const std::vector<std::string> cases[] = {
+      {"-static-libvelkcxx"},
+      {"-static", "-static-libvelkcxx"},
+      {"-fcontracts", "-pg", "-static-libvelkcxx"},
+  };
+  for (const auto& args : cases) {
+    run_result r = box.run(args);
+    EXPECT_EQ(r.exit_status, 1) << args.front();
+    EXPECT_EQ(r.err,
+              "velk++: fatal error: no input files\ncompilation terminated.\n")
+        << args.front();
+    EXPECT_TRUE(r.calls.empty());
+  }
+  box.write_file("a.o");
+  run_result r = box.run({"-static-libvelkcxx", "a.o"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+}
+
 TEST(MainSequence, ProgramNameIsTheBaseNameOfArgv0) {
   sandbox box;
   run_result r = box.run({}, {.argv0 = "/some/where/aarch64-velk++"});
