@@ -6,13 +6,13 @@
 #include "driver/exit_status.h"
 #include "driver/external_programs.h"
 #include "driver/process_setup.h"
-#include "specs/switches.h"
-#include "support/temp_files.h"
 #include "options/decode.h"
 #include "options/handle.h"
 #include "options/suggestions.h"
 #include "specs/search_paths.h"
+#include "specs/switches.h"
 #include "support/environment.h"
+#include "support/temp_files.h"
 
 #include <string_view>
 
@@ -35,17 +35,19 @@ int driver::main(int argc, char** argv) {
   find_lto_wrapper();                              // step 9
   export_offload_targets();                        // step 10
   report_unrecognized_options();                   // step 11
-  if (maybe_complete())                            // step 12
-    return 0;
+  // The queries answer on standard output: a failed write there fails the
+  // run.
+  if (maybe_complete()) // step 12
+    return finish_standard_output(0);
   if (report_and_maybe_exit()) // step 13
-    return 0;
+    return finish_standard_output(0);
   prepare_infiles(); // step 14
   if (error_count() > 0)
-    return exit_status_rule();
-  do_spec_on_infiles();                      // step 15
-  maybe_run_linker(argc > 0 ? argv[0] : ""); // step 16
-  final_actions();                           // step 17
-  return exit_status_rule();                 // step 18
+    return finish_standard_output(exit_status_rule());
+  do_spec_on_infiles();                              // step 15
+  maybe_run_linker(argc > 0 ? argv[0] : "");         // step 16
+  final_actions();                                   // step 17
+  return finish_standard_output(exit_status_rule()); // step 18
 }
 
 void driver::set_program_name(const char* argv0) {

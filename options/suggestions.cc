@@ -10,6 +10,7 @@
 #include "options/handle.h"
 #include "options/option_codes.h"
 #include "options/option_table.h"
+#include "support/standard_output.h"
 
 namespace velk {
 
@@ -219,8 +220,8 @@ void print_completions(std::string_view prefix) {
   std::vector<std::string> results;
   get_completions(prefix, results);
   for (const std::string& line : results) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
+    write_standard_output(line);
+    write_standard_output("\n");
   }
 }
 

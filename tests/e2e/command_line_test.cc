@@ -117,6 +117,43 @@ TEST(CommandLine, CompletionPrintsMatchesAndSucceeds) {
   EXPECT_EQ(r.out, "-fdiagnostics-color=always\n-fdiagnostics-color=auto\n");
 }
 
+// A query whose answer cannot be written fails, naming the cause, whether
+// the write itself or the final flush fails.
+TEST(CommandLine, QueriesFailWhenStandardOutputFails) {
+  sandbox box;
+  const std::string full = "/dev/full", closed = "";
+  const std::string no_space =
+      "velk++: error: cannot write to standard output: No space left on "
+      "device\n";
+  const std::string bad_descriptor =
+      "velk++: error: cannot write to standard output: Bad file descriptor\n";
+  struct {
+    std::vector<std::string> args;
+    std::string stdout_file;
+    std::string err;
+  } cases[] = {
+      {{"-dumpversion"}, full, no_space},
+      {{"-dumpfullversion"}, closed, bad_descriptor},
+      {{"-dumpmachine"}, closed, bad_descriptor},
+      {{"-dumpmachine"}, full, no_space},
+      {{"--completion=-fdiagnostics-color=a"}, full, no_space},
+      // Long enough to fill the buffer: the writes themselves fail.
+      {{"--completion=-f"}, full, no_space},
+      {{"--completion=-f"}, closed, bad_descriptor},
+  };
+  for (const auto& c : cases) {
+    run_result r = box.run(c.args, {.stdout_file = c.stdout_file});
+    EXPECT_EQ(r.exit_status, 1) << c.args[0] << " " << c.stdout_file;
+    EXPECT_EQ(r.err, c.err) << c.args[0] << " " << c.stdout_file;
+  }
+  // Nothing to write: a closed standard output is no failure.
+  box.write_file("a.cc");
+  run_result r = box.run({"-c", "a.cc"}, {.stdout_file = closed});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  r = box.run({"--completion=-fno-such-option"}, {.stdout_file = full});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+}
+
 TEST(CommandLine, HostileArgumentsNeverCrash) {
   sandbox box;
   std::string long_option = "-f" + std::string(65536, 'x');
