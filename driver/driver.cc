@@ -51,7 +51,10 @@ int driver::main(int argc, char** argv) {
 }
 
 void driver::set_program_name(const char* argv0) {
+  // An empty argv[0] (or none at all) still gives messages a name.
   ::velk::set_program_name(argv0);
+  if (program_name().empty())
+    ::velk::set_program_name("velk++");
 }
 
 void driver::expand_response_files(int&, char**&) {}

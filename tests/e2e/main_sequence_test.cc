@@ -48,6 +48,20 @@ TEST(MainSequence, ProgramNameIsTheBaseNameOfArgv0) {
                    "compilation terminated.\n");
 }
 
+// Without a name in argv[0], whether empty or missing (argc 0), messages
+// are still headed by a program name.
+TEST(MainSequence, EmptyArgv0FallsBackToVelk) {
+  sandbox box;
+  const run_options cases[] = {{.argv0 = ""}, {.empty_argv = true}};
+  for (const run_options& opts : cases) {
+    run_result r = box.run({}, opts);
+    EXPECT_EQ(r.exit_status, 1) << opts.empty_argv;
+    EXPECT_EQ(r.err,
+              "velk++: fatal error: no input files\ncompilation terminated.\n")
+        << opts.empty_argv;
+  }
+}
+
 // -v shows the variables exported for the subprocesses; bytes from the
 // command line that would act on a terminal are escaped, ordinary text
 // (UTF-8 included) is shown as it is.
