@@ -12,7 +12,8 @@ utf8_char decode_utf8(std::span<const unsigned char> bytes) {
   std::size_t length = 0;
   for (unsigned char t = c; t & 0x80; t = static_cast<unsigned char>(t << 1))
     ++length;
-  if (length < 2 || length > 6 || length > bytes.size())
+  // Sequences of 5 and 6 bytes encode nothing Unicode has.
+  if (length < 2 || length > 4 || length > bytes.size())
     return invalid;
   std::uint32_t value = c & ((1u << (7 - length)) - 1);
   for (std::size_t i = 1; i < length; ++i) {
@@ -20,9 +21,9 @@ utf8_char decode_utf8(std::span<const unsigned char> bytes) {
       return invalid;
     value = (value << 6) | (bytes[i] & 0x3f);
   }
-  static constexpr std::uint32_t smallest[7] = {
-      0, 0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
-  if (value < smallest[length] || (value >= 0xd800 && value <= 0xdfff))
+  static constexpr std::uint32_t smallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < smallest[length] || (value >= 0xd800 && value <= 0xdfff) ||
+      value > 0x10ffff)
     return invalid;
   return {length, value};
 }
@@ -35,8 +36,12 @@ std::size_t printable_length(std::string_view text) {
     return 0;
   utf8_char u = decode_utf8(std::span<const unsigned char>(
       reinterpret_cast<const unsigned char*>(text.data()), text.size()));
-  // C1 control characters would act as escape sequences on a terminal.
-  if (u.length == 0 || (u.value >= 0x80 && u.value <= 0x9f))
+  // C1 control characters would act as escape sequences on a terminal;
+  // the bidirectional embeddings, overrides and isolates would reorder the
+  // text shown around them.
+  if (u.length == 0 || (u.value >= 0x80 && u.value <= 0x9f) ||
+      (u.value >= 0x202a && u.value <= 0x202e) ||
+      (u.value >= 0x2066 && u.value <= 0x2069))
     return 0;
   return u.length;
 }

@@ -1,5 +1,6 @@
 // What may reach a terminal as it is: printable ASCII and valid UTF-8
-// characters other than control characters.  Everything else is shown as
+// characters other than control characters and the bidirectional controls
+// (U+202A to U+202E, U+2066 to U+2069).  Everything else is shown as
 // "\x" and two lower-case hexadecimal digits per byte, the form every
 // diagnostic uses, so ordinary paths and options print unchanged while an
 // escape sequence, a bell or a stray byte cannot act on the terminal.
@@ -15,7 +16,8 @@ namespace velk {
 
 // One character decoded from UTF-8: its length in bytes and its code point,
 // or length 0 and value 0xffffffff for an invalid sequence (an empty text
-// included).
+// included).  Valid sequences are 1 to 4 bytes long, in their shortest
+// form, and encode a code point up to U+10FFFF that is not a surrogate.
 struct utf8_char {
   std::size_t length;
   std::uint32_t value;

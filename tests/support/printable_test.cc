@@ -17,12 +17,15 @@ TEST(Printable, DecodesUtf8) {
       {"\xc3\xa9", 2, 0xe9},
       {"\xe2\x80\x98", 3, 0x2018},
       {"\xf0\x9f\x98\x80", 4, 0x1f600},
-      {"\xf8\x88\x80\x80\x80", 5, 0x200000},
-      {"\xc0\x80", 0, 0xffffffff},     // overlong
-      {"\xe0\x80\xaf", 0, 0xffffffff}, // overlong
-      {"\xed\xa0\x80", 0, 0xffffffff}, // surrogate
-      {"\x80", 0, 0xffffffff},         // continuation byte first
-      {"\xc3", 0, 0xffffffff},         // cut short
+      {"\xf4\x8f\xbf\xbf", 4, 0x10ffff},
+      {"\xf4\x90\x80\x80", 0, 0xffffffff},         // above U+10FFFF
+      {"\xf8\x88\x80\x80\x80", 0, 0xffffffff},     // five bytes
+      {"\xfc\x84\x80\x80\x80\x80", 0, 0xffffffff}, // six bytes
+      {"\xc0\x80", 0, 0xffffffff},                 // overlong
+      {"\xe0\x80\xaf", 0, 0xffffffff},             // overlong
+      {"\xed\xa0\x80", 0, 0xffffffff},             // surrogate
+      {"\x80", 0, 0xffffffff},                     // continuation byte first
+      {"\xc3", 0, 0xffffffff},                     // cut short
       {"\xc3"
        "A",
        0, 0xffffffff},                                 // not a continuation
@@ -60,6 +63,14 @@ TEST(Printable, EscapesOnlyUnprintableBytes) {
       {"ok\xff\x01", "ok\\xff\\x01"},
       {"\xc3", "\\xc3"},
       {"\xed\xa0\x80", "\\xed\\xa0\\x80"},
+      {"\xf8\x88\x80\x80\x80", "\\xf8\\x88\\x80\\x80\\x80"},
+      {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
+      // Bidirectional controls at both ends of their ranges; their
+      // neighbours pass.
+      {"\xe2\x80\xaa\xe2\x80\xae\xe2\x81\xa6\xe2\x81\xa9",
+       "\\xe2\\x80\\xaa\\xe2\\x80\\xae\\xe2\\x81\\xa6\\xe2\\x81\\xa9"},
+      {"\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
+       "\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(escape_unprintable(c.text), c.expected) << c.text;
