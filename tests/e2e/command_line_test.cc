@@ -154,6 +154,27 @@ TEST(CommandLine, QueriesFailWhenStandardOutputFails) {
   EXPECT_EQ(r.exit_status, 0) << r.err;
 }
 
+// Long search lists: many -B options after a long COMPILER_PATH, and a -B
+// path of many "x/../" pieces, are handled in linear time (the run would
+// take minutes were each insertion to walk the list).
+TEST(CommandLine, LongSearchListsStayCheap) {
+  sandbox box;
+  box.write_file("a.cc");
+  std::vector<std::string> args = {"-c", "a.cc"};
+  for (int i = 0; i < 40000; ++i)
+    args.push_back("-B/b/" + std::to_string(i));
+  std::string dot_dots = "-B/nonexistent";
+  for (int i = 0; i < 20000; ++i)
+    dot_dots += "/x/..";
+  args.push_back(dot_dots + "/");
+  run_result r =
+      box.run(args, {.env = {{"COMPILER_PATH", std::string(100000, ':')}},
+                     .timeout_seconds = 60});
+  EXPECT_EQ(r.term_signal, 0);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
 TEST(CommandLine, HostileArgumentsNeverCrash) {
   sandbox box;
   std::string long_option = "-f" + std::string(65536, 'x');
