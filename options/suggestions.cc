@@ -1,6 +1,7 @@
 #include "options/suggestions.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <limits>
 #include <span>
@@ -41,29 +42,140 @@ void add_with_values(std::vector<std::string>& list,
   }
 }
 
+// The rows of one distance computation, kept over a whole search.
+struct distance_rows {
+  std::vector<unsigned> two_back, previous, current;
+};
+
+// edit_distance(a, b) when it is at most `limit`, else some value above
+// `limit`: the computation stops as soon as two consecutive rows lie wholly
+// above the limit, since every alignment passes through one of them (a
+// transposition skips one row, never two).
+unsigned bounded_edit_distance(std::string_view a, std::string_view b,
+                               unsigned limit, distance_rows& rows) {
+  if (a.empty() || b.empty())
+    return edit_distance(a, b);
+  const std::size_t n = a.size();
+  rows.two_back.assign(n + 1, 0);
+  rows.previous.resize(n + 1);
+  rows.current.resize(n + 1);
+  for (std::size_t j = 0; j <= n; ++j)
+    rows.previous[j] = 2 * static_cast<unsigned>(j);
+  unsigned previous_minimum = 0; // the first row starts at 0
+  for (std::size_t i = 0; i < b.size(); ++i) {
+    unsigned* current = rows.current.data();
+    const unsigned* previous = rows.previous.data();
+    const unsigned* two_back = rows.two_back.data();
+    current[0] = 2 * static_cast<unsigned>(i + 1);
+    unsigned minimum = current[0];
+    for (std::size_t j = 0; j < n; ++j) {
+      unsigned cost = a[j] == b[i] ? 0 : lower(a[j]) == lower(b[i]) ? 1 : 2;
+      unsigned best =
+          std::min({previous[j + 1] + 2, current[j] + 2, previous[j] + cost});
+      if (i > 0 && j > 0 && a[j] == b[i - 1] && a[j - 1] == b[i])
+        best = std::min(best, two_back[j - 1] + 2);
+      current[j + 1] = best;
+      minimum = std::min(minimum, best);
+    }
+    if (minimum > limit && previous_minimum > limit)
+      return limit + 1;
+    previous_minimum = minimum;
+    std::swap(rows.two_back, rows.previous);
+    std::swap(rows.previous, rows.current);
+  }
+  return rows.previous[n];
+}
+
+// The best-match rule over `candidates`.  Scanning in list order, a
+// candidate becomes the best when it is closer than the best so far, or as
+// close and ending in "=" when the goal does not; a length difference
+// beyond the cutoff rules a candidate out.  So the result is decided by the
+// smallest distance D alone: the best is the last candidate at D that ends
+// in "=" (when the goal does not), else the first candidate at D, and it is
+// proposed when 0 < D <= its cutoff.
+//
+// That lets the distances be computed in any order and only as far as they
+// can matter.  A cheap lower bound (two half-steps for each character one
+// text has and the other lacks, letter case aside) orders the candidates;
+// each distance is computed only up to the smallest distance found so far,
+// and the search ends when the lower bounds pass it.  Nothing is proposed
+// beyond the widest cutoff any candidate allows, so no distance beyond it
+// is computed either.
 template <typename List>
 std::optional<std::string_view> closest(std::string_view goal,
                                         const List& candidates) {
-  std::optional<std::string_view> best;
-  unsigned best_distance = std::numeric_limits<unsigned>::max();
+  auto length_difference = [&](std::string_view candidate) {
+    return goal.size() > candidate.size() ? goal.size() - candidate.size()
+                                          : candidate.size() - goal.size();
+  };
+  unsigned widest_cutoff = 0;
   for (const auto& item : candidates) {
     std::string_view candidate(item);
-    std::size_t diff = goal.size() > candidate.size()
-                           ? goal.size() - candidate.size()
-                           : candidate.size() - goal.size();
-    if (diff >= best_distance ||
-        diff > get_edit_distance_cutoff(goal.size(), candidate.size()))
+    unsigned cutoff = get_edit_distance_cutoff(goal.size(), candidate.size());
+    // A candidate is proposed only within its cutoff, and every character
+    // of the length difference costs a full edit.
+    if (2 * length_difference(candidate) <= cutoff)
+      widest_cutoff = std::max(widest_cutoff, cutoff);
+  }
+
+  // The lower bound of each candidate still in the running, grouped by
+  // bound, in list order within a group.
+  std::array<int, 256> goal_counts{};
+  for (char c : goal)
+    ++goal_counts[static_cast<unsigned char>(lower(c))];
+  std::vector<std::vector<std::size_t>> by_bound(widest_cutoff + 1);
+  std::size_t index = 0;
+  for (const auto& item : candidates) {
+    std::string_view candidate(item);
+    const std::size_t position = index++;
+    std::size_t diff = length_difference(candidate);
+    if (diff > get_edit_distance_cutoff(goal.size(), candidate.size()) ||
+        2 * diff > widest_cutoff)
       continue;
-    unsigned d = edit_distance(goal, candidate);
-    bool prefer_equals =
-        d == best_distance && candidate.ends_with('=') && !goal.ends_with('=');
-    if (d < best_distance || prefer_equals) {
-      best = candidate;
-      best_distance = d;
+    std::size_t shared = 0;
+    for (char c : candidate)
+      if (goal_counts[static_cast<unsigned char>(lower(c))]-- > 0)
+        ++shared;
+    for (char c : candidate)
+      ++goal_counts[static_cast<unsigned char>(lower(c))];
+    std::size_t bound = 2 * (std::max(goal.size(), candidate.size()) - shared);
+    if (bound <= widest_cutoff)
+      by_bound[bound].push_back(position);
+  }
+
+  auto at = [&](std::size_t position) {
+    return std::string_view(candidates[position]);
+  };
+  unsigned smallest = widest_cutoff; // no distance above matters
+  bool found = false;
+  std::vector<std::pair<std::size_t, unsigned>> distances;
+  distance_rows rows;
+  for (unsigned bound = 0; bound <= smallest && bound < by_bound.size();
+       ++bound) {
+    for (std::size_t position : by_bound[bound]) {
+      unsigned d = bounded_edit_distance(goal, at(position), smallest, rows);
+      if (d > smallest)
+        continue;
+      smallest = d;
+      found = true;
+      distances.emplace_back(position, d);
     }
   }
-  if (!best || best_distance == 0 ||
-      best_distance > get_edit_distance_cutoff(goal.size(), best->size()))
+  if (!found || smallest == 0)
+    return std::nullopt;
+
+  std::optional<std::size_t> first, last_with_equals;
+  for (const auto& [position, d] : distances) {
+    if (d != smallest)
+      continue;
+    if (!first || position < *first)
+      first = position;
+    if (at(position).ends_with('=') && !goal.ends_with('=') &&
+        (!last_with_equals || position > *last_with_equals))
+      last_with_equals = position;
+  }
+  std::string_view best = at(last_with_equals.value_or(*first));
+  if (smallest > get_edit_distance_cutoff(goal.size(), best.size()))
     return std::nullopt;
   return best;
 }

@@ -175,6 +175,32 @@ TEST(CommandLine, LongSearchListsStayCheap) {
   EXPECT_EQ(r.err, "");
 }
 
+// Many unrecognised options, each with the same hint as alone (the run
+// would take minutes were every distance computed in full).
+TEST(CommandLine, ManyUnrecognizedOptionsStayCheap) {
+  sandbox box;
+  box.write_file("a.cc");
+  std::vector<std::string> args = {"-c", "a.cc"};
+  std::string expected;
+  for (int i = 0; i < 3000; ++i) {
+    std::string name = "-fno-frobnicate-" + std::to_string(i) + "-";
+    while (name.size() < 60)
+      name += static_cast<char>('a' + (name.size() * 7 + i) % 26);
+    args.push_back(name);
+    expected +=
+        "velk++: error: unrecognized command-line option '" + name + "'\n";
+    if (i % 1000 == 0) {
+      args.push_back("-Wnoall");
+      expected += "velk++: error: unrecognized command-line option "
+                  "'-Wnoall'; did you mean '-Wno-all'?\n";
+    }
+  }
+  run_result r = box.run(args, {.timeout_seconds = 40});
+  EXPECT_EQ(r.term_signal, 0);
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, expected);
+}
+
 TEST(CommandLine, HostileArgumentsNeverCrash) {
   sandbox box;
   std::string long_option = "-f" + std::string(65536, 'x');
