@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <span>
 
@@ -48,42 +49,77 @@ struct distance_rows {
 };
 
 // edit_distance(a, b) when it is at most `limit`, else some value above
-// `limit`: the computation stops as soon as two consecutive rows lie wholly
-// above the limit, since every alignment passes through one of them (a
-// transposition skips one row, never two).
+// `limit`.  A cell of the table lies on an alignment within the limit only
+// if the full edits its length differences force (before it and after it)
+// stay within the limit: only that diagonal band is filled, the cells
+// beside it standing for "beyond the limit".  The computation stops as soon
+// as two consecutive rows lie wholly beyond the limit, since every
+// alignment passes through one of them (a transposition skips one row,
+// never two).
 unsigned bounded_edit_distance(std::string_view a, std::string_view b,
                                unsigned limit, distance_rows& rows) {
   if (a.empty() || b.empty())
     return edit_distance(a, b);
-  const std::size_t n = a.size();
-  rows.two_back.assign(n + 1, 0);
-  rows.previous.resize(n + 1);
-  rows.current.resize(n + 1);
-  for (std::size_t j = 0; j <= n; ++j)
-    rows.previous[j] = 2 * static_cast<unsigned>(j);
-  unsigned previous_minimum = 0; // the first row starts at 0
-  for (std::size_t i = 0; i < b.size(); ++i) {
+  const long n = static_cast<long>(a.size()); // columns
+  const long m = static_cast<long>(b.size()); // rows
+  const long delta = m - n;
+  const long half = static_cast<long>(limit / 2);
+  if (std::labs(delta) > half)
+    return limit + 1;
+  // Column minus row of the cells in the band.
+  const long spare = (half - std::labs(delta)) / 2;
+  const long band_low = std::min(0L, -delta) - spare;
+  const long band_high = std::max(0L, -delta) + spare;
+  const unsigned beyond = limit + 1;
+  auto remaining = [&](long r, long c) {
+    return 2 * static_cast<unsigned>(std::labs((m - r) - (n - c)));
+  };
+
+  rows.two_back.assign(static_cast<std::size_t>(n + 1), beyond);
+  rows.previous.resize(static_cast<std::size_t>(n + 1));
+  rows.current.resize(static_cast<std::size_t>(n + 1));
+  for (long c = 0; c <= n; ++c)
+    rows.previous[static_cast<std::size_t>(c)] = 2 * static_cast<unsigned>(c);
+  unsigned previous_bound = 0;
+  for (long r = 1; r <= m; ++r) {
     unsigned* current = rows.current.data();
     const unsigned* previous = rows.previous.data();
     const unsigned* two_back = rows.two_back.data();
-    current[0] = 2 * static_cast<unsigned>(i + 1);
-    unsigned minimum = current[0];
-    for (std::size_t j = 0; j < n; ++j) {
-      unsigned cost = a[j] == b[i] ? 0 : lower(a[j]) == lower(b[i]) ? 1 : 2;
-      unsigned best =
-          std::min({previous[j + 1] + 2, current[j] + 2, previous[j] + cost});
-      if (i > 0 && j > 0 && a[j] == b[i - 1] && a[j - 1] == b[i])
-        best = std::min(best, two_back[j - 1] + 2);
-      current[j + 1] = best;
-      minimum = std::min(minimum, best);
+    const char row_char = b[static_cast<std::size_t>(r - 1)];
+    unsigned bound = beyond;
+    if (r + band_low <= 0) {
+      current[0] = 2 * static_cast<unsigned>(r);
+      bound = current[0] + remaining(r, 0);
+    } else {
+      current[0] = beyond;
     }
-    if (minimum > limit && previous_minimum > limit)
-      return limit + 1;
-    previous_minimum = minimum;
+    const long low = std::max(1L, r + band_low);
+    const long high = std::min(n, r + band_high);
+    if (low - 1 >= 1)
+      current[low - 1] = beyond;
+    for (long c = low; c <= high; ++c) {
+      const char column_char = a[static_cast<std::size_t>(c - 1)];
+      unsigned cost = column_char == row_char                 ? 0
+                      : lower(column_char) == lower(row_char) ? 1
+                                                              : 2;
+      unsigned best = std::min(
+          {previous[c] + 2, current[c - 1] + 2, previous[c - 1] + cost});
+      if (r > 1 && c > 1 && column_char == b[static_cast<std::size_t>(r - 2)] &&
+          a[static_cast<std::size_t>(c - 2)] == row_char)
+        best = std::min(best, two_back[c - 2] + 2);
+      best = std::min(best, beyond);
+      current[c] = best;
+      bound = std::min(bound, best + remaining(r, c));
+    }
+    if (high + 1 >= 1 && high + 1 <= n)
+      current[high + 1] = beyond;
+    if (bound > limit && previous_bound > limit)
+      return beyond;
+    previous_bound = bound;
     std::swap(rows.two_back, rows.previous);
     std::swap(rows.previous, rows.current);
   }
-  return rows.previous[n];
+  return rows.previous[static_cast<std::size_t>(n)];
 }
 
 // The best-match rule over `candidates`.  Scanning in list order, a
