@@ -5,8 +5,8 @@
 // argument, which stays flat while the growth is linear.
 //
 // Built with the tests, never run by ctest: `build/default/tests/bench/
-// velk_arguments_bench` (about half a minute; a size given as argument
-// replaces the three).
+// velk_arguments_bench` (a few minutes for the 100k hints; a count given as
+// argument replaces the three).
 #include "options/suggestions.h"
 #include "specs/search_paths.h"
 
