@@ -182,10 +182,32 @@ std::optional<std::string_view> closest(std::string_view goal,
   auto at = [&](std::size_t position) {
     return std::string_view(candidates[position]);
   };
-  unsigned smallest = widest_cutoff; // no distance above matters
-  bool found = false;
-  std::vector<std::pair<std::size_t, unsigned>> distances;
+  auto cutoff_of = [&](std::size_t position) {
+    return get_edit_distance_cutoff(goal.size(), at(position).size());
+  };
   distance_rows rows;
+  // First the smallest distance among the candidates within their own
+  // cutoff: without one, nothing is proposed.
+  unsigned smallest = widest_cutoff;
+  bool found = false;
+  for (unsigned bound = 0; bound <= smallest && bound < by_bound.size();
+       ++bound) {
+    for (std::size_t position : by_bound[bound]) {
+      unsigned limit = std::min(smallest, cutoff_of(position));
+      if (bound > limit)
+        continue;
+      unsigned d = bounded_edit_distance(goal, at(position), limit, rows);
+      if (d > limit)
+        continue;
+      smallest = d;
+      found = true;
+    }
+  }
+  if (!found)
+    return std::nullopt;
+  // Then every candidate at most that far, within its cutoff or not: the
+  // closest of them decide.
+  std::vector<std::pair<std::size_t, unsigned>> distances;
   for (unsigned bound = 0; bound <= smallest && bound < by_bound.size();
        ++bound) {
     for (std::size_t position : by_bound[bound]) {
@@ -193,11 +215,10 @@ std::optional<std::string_view> closest(std::string_view goal,
       if (d > smallest)
         continue;
       smallest = d;
-      found = true;
       distances.emplace_back(position, d);
     }
   }
-  if (!found || smallest == 0)
+  if (smallest == 0)
     return std::nullopt;
 
   std::optional<std::size_t> first, last_with_equals;
