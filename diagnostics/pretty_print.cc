@@ -548,44 +548,6 @@ void recompute_maximum_length(message_printer& pp) {
                                                           : pp.line_cutoff;
 }
 
-// Whether the character decoded at the start of `text` may pass unescaped.
-std::size_t printable_length(std::string_view text) {
-  unsigned char c = static_cast<unsigned char>(text[0]);
-  if (c >= 0x20 && c < 0x7f)
-    return 1;
-  if (c < 0x80)
-    return 0;
-  utf8_char u = decode_utf8_char(text);
-  // C1 control characters would act as escape sequences on a terminal.
-  if (u.length == 0 || (u.value >= 0x80 && u.value <= 0x9f))
-    return 0;
-  return u.length;
-}
-
-template <typename Append>
-void escape_into(std::string_view text, Append append) {
-  static constexpr char hex[] = "0123456789abcdef";
-  std::size_t i = 0;
-  while (i < text.size()) {
-    std::size_t run = i;
-    while (run < text.size()) {
-      std::size_t n = printable_length(text.substr(run));
-      if (n == 0)
-        break;
-      run += n;
-    }
-    if (run > i)
-      append(text.substr(i, run - i));
-    if (run < text.size()) {
-      unsigned char c = static_cast<unsigned char>(text[run]);
-      const char escape[4] = {'\\', 'x', hex[c >> 4], hex[c & 15]};
-      append(std::string_view(escape, 4));
-      ++run;
-    }
-    i = run;
-  }
-}
-
 } // namespace
 
 message_printer::message_printer(int maximum_line_length)
@@ -677,13 +639,8 @@ void pp_put_char(message_printer& pp, char c) {
 }
 
 void pp_put_quoted(message_printer& pp, std::string_view text) {
-  escape_into(text, [&](std::string_view piece) { pp_put_text(pp, piece); });
-}
-
-std::string escape_unprintable(std::string_view text) {
-  std::string result;
-  escape_into(text, [&](std::string_view piece) { result += piece; });
-  return result;
+  escape_unprintable_into(
+      text, [&](std::string_view piece) { pp_put_text(pp, piece); });
 }
 
 void pp_end_line(message_printer& pp) {
@@ -848,26 +805,7 @@ void pp_close_url(message_printer& pp) {
 
 utf8_char decode_utf8_char(std::span<const unsigned char> bytes) {
   VELK_ASSERT(!bytes.empty());
-  constexpr utf8_char invalid{0, 0xffffffff};
-  unsigned char c = bytes[0];
-  if (c < 0x80)
-    return {1, c};
-  std::size_t length = 0;
-  for (unsigned char t = c; t & 0x80; t = static_cast<unsigned char>(t << 1))
-    ++length;
-  if (length < 2 || length > 6 || length > bytes.size())
-    return invalid;
-  std::uint32_t value = c & ((1u << (7 - length)) - 1);
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((bytes[i] & 0xc0) != 0x80)
-      return invalid;
-    value = (value << 6) | (bytes[i] & 0x3f);
-  }
-  static constexpr std::uint32_t smallest[7] = {
-      0, 0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
-  if (value < smallest[length] || (value >= 0xd800 && value <= 0xdfff))
-    return invalid;
-  return {length, value};
+  return decode_utf8(bytes);
 }
 
 namespace {

@@ -27,6 +27,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "support/printable.h"
+
 namespace velk {
 
 class message_printer;
@@ -275,20 +277,13 @@ void pp_close_quote(message_printer& printer);
 void pp_begin_url(message_printer& printer, std::string_view url);
 void pp_close_url(message_printer& printer);
 
-// One character decoded from UTF-8: its length in bytes and its code point,
-// or length 0 and value 0xffffffff for an invalid sequence.
-struct utf8_char {
-  std::size_t length;
-  std::uint32_t value;
-};
+// One character decoded from UTF-8 (see support/printable.h); decoding
+// nothing is an internal error.
 utf8_char decode_utf8_char(std::span<const unsigned char> bytes);
 inline utf8_char decode_utf8_char(std::string_view bytes) {
   return decode_utf8_char(std::span<const unsigned char>(
       reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
 }
-
-// `text` with its unprintable bytes escaped as pp_put_quoted does.
-std::string escape_unprintable(std::string_view text);
 
 // A front-end identifier (UTF-8) in the locale's character set, with
 // escapes where it cannot be shown.

@@ -14,6 +14,7 @@
 #include "support/environment.h"
 #include "support/paths.h"
 #include "support/relocation.h"
+#include "support/standard_output.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -214,17 +215,16 @@ bool driver_handle_option(option_values*, option_values_set*,
   switch (code) {
   case option_code("-dumpspecs"):
     // The built-in specs arrive with the spec language.
-    std::fflush(stdout);
-    std::exit(0);
+    exit_after_query();
   case option_code("-dumpversion"):
   case option_code("-dumpfullversion"):
-    std::printf("%s\n", std::string(config::version).c_str());
-    std::fflush(stdout);
-    std::exit(0);
+    write_standard_output(config::version);
+    write_standard_output("\n");
+    exit_after_query();
   case option_code("-dumpmachine"):
-    std::printf("%s\n", std::string(config::target_name).c_str());
-    std::fflush(stdout);
-    std::exit(0);
+    write_standard_output(config::target_name);
+    write_standard_output("\n");
+    exit_after_query();
   case option_code("--version"):
     s.version_requested = true;
     add_assembler_arg("--version");

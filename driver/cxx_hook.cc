@@ -177,9 +177,14 @@ void lang_specific_driver(std::vector<decoded_option>& decoded,
       result.push_back(make_option(option_code("-l"), "velkcxxexp"));
       ++added;
     }
+    // The -Wl, pair around the library becomes linker inputs as well, so it
+    // counts as added: inputs the hook made up never stand in for the
+    // user's.
     const bool bracket_static = library == needed_static && !static_link;
-    if (bracket_static)
+    if (bracket_static) {
       result.push_back(make_option(option_code("-Wl,"), "-Bstatic"));
+      ++added;
+    }
     if (which_library == 2) {
       result.push_back(make_option(option_code("-l"), "c++"));
       result.push_back(make_option(option_code("-l"), "c++abi"));
@@ -188,8 +193,10 @@ void lang_specific_driver(std::vector<decoded_option>& decoded,
       result.push_back(make_option(option_code("-l"), "velkcxx"));
       ++added;
     }
-    if (bracket_static)
+    if (bracket_static) {
       result.push_back(make_option(option_code("-Wl,"), "-Bdynamic"));
+      ++added;
+    }
   }
   if (held_math) {
     result.push_back(*held_math);

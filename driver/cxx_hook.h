@@ -11,7 +11,8 @@
 namespace velk {
 
 // Rewrites the decoded options (the program name stays first) and adds the
-// number of libraries it added of its own accord to `added_libraries`.
+// number of inputs it added of its own accord (libraries and the linker
+// options around them) to `added_libraries`.
 void lang_specific_driver(std::vector<decoded_option>& decoded,
                           int& added_libraries);
 

@@ -48,25 +48,27 @@ int driver::main(int argc, char** argv) {
   find_lto_wrapper();                              // step 9
   export_offload_targets();                        // step 10
   report_unrecognized_options();                   // step 11
-  if (maybe_complete())                            // step 12
-    return 0;
+  // The queries answer on standard output: a failed write there fails the
+  // run.
+  if (maybe_complete()) // step 12
+    return finish_standard_output(0);
   if (report_and_maybe_exit()) // step 13
-    return 0;
+    return finish_standard_output(0);
   prepare_infiles(); // step 14
   if (error_count() > 0)
-    return exit_status_rule();
-  do_spec_on_infiles();                      // step 15
-  maybe_run_linker(argc > 0 ? argv[0] : ""); // step 16
-  final_actions();                           // step 17
-  return exit_status_rule();                 // step 18
+    return finish_standard_output(exit_status_rule());
+  do_spec_on_infiles();                              // step 15
+  maybe_run_linker(argc > 0 ? argv[0] : "");         // step 16
+  final_actions();                                   // step 17
+  return finish_standard_output(exit_status_rule()); // step 18
 }
 
 void driver::set_program_name(const char* argv0) {
+  // An empty argv[0] (or none at all) still gives messages a name.
   ::velk::set_program_name(argv0);
-  std::string_view name = argv0;
-  if (std::size_t slash = name.rfind('/'); slash != std::string_view::npos)
-    name.remove_prefix(slash + 1);
-  set_allocation_program_name(name);
+  if (program_name().empty())
+    ::velk::set_program_name("velk++");
+  set_allocation_program_name(program_name());
 }
 
 void driver::expand_response_files(int& argc, char**& argv) {

@@ -10,6 +10,7 @@
 #include "specs/switches.h"
 #include "support/configuration.h"
 #include "support/pipeline.h"
+#include "support/printable.h"
 #include "support/temp_files.h"
 #include "support/temp_names.h"
 
@@ -27,27 +28,6 @@
 namespace velk {
 
 namespace {
-
-// Local stand-in for the shared printable-text helper: shows a control byte
-// (below 0x20, and 0x7f) as a backslash and three octal digits, so that an
-// argument cannot move the cursor or change the terminal's state when a
-// command line is echoed.  Every other byte passes as it is.
-std::string escape_control_bytes(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x20 || byte == 0x7f) {
-      out += '\\';
-      out += static_cast<char>('0' + ((byte >> 6) & 7));
-      out += static_cast<char>('0' + ((byte >> 3) & 7));
-      out += static_cast<char>('0' + (byte & 7));
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
 
 bool is_plain(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
@@ -241,7 +221,7 @@ std::string command_group_echo(const std::vector<std::string>& argument_vector,
       // backslashes.
       std::string shown;
       append_echoed(shown, arg, quote);
-      out += escape_control_bytes(shown);
+      out += escape_unprintable(shown);
     }
   }
   out += '\n';

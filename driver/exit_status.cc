@@ -1,6 +1,10 @@
 #include "driver/exit_status.h"
 
 #include "diagnostics/diagnostic.h"
+#include "support/standard_output.h"
+
+#include <cerrno>
+#include <cstdlib>
 
 namespace velk {
 
@@ -27,6 +31,19 @@ int exit_status_rule() {
   run_counters now = counters();
   now.error_count = error_count();
   return exit_status_rule(now);
+}
+
+int finish_standard_output(int status) {
+  if (int error = flush_standard_output()) {
+    errno = error;
+    error_at(unknown_location, "cannot write to standard output: %m");
+    return 1;
+  }
+  return status;
+}
+
+void exit_after_query() {
+  std::exit(finish_standard_output(0));
 }
 
 } // namespace velk

@@ -26,4 +26,12 @@ int exit_status_rule(const run_counters& c);
 // The rule applied to this process's counters and the engine's errors.
 int exit_status_rule();
 
+// Flushes standard output and returns `status`, or reports the failure of a
+// write there as an error and returns 1.  Every run ends through it, so
+// the answer of a query that did not reach its reader is never a success.
+int finish_standard_output(int status);
+
+// Ends the run of a query that answered on standard output.
+[[noreturn]] void exit_after_query();
+
 } // namespace velk

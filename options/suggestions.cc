@@ -1,7 +1,9 @@
 #include "options/suggestions.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <span>
 
@@ -10,6 +12,7 @@
 #include "options/handle.h"
 #include "options/option_codes.h"
 #include "options/option_table.h"
+#include "support/standard_output.h"
 
 namespace velk {
 
@@ -40,29 +43,196 @@ void add_with_values(std::vector<std::string>& list,
   }
 }
 
+// The rows of one distance computation, kept over a whole search.
+struct distance_rows {
+  std::vector<unsigned> two_back, previous, current;
+};
+
+// edit_distance(a, b) when it is at most `limit`, else some value above
+// `limit`.  A cell of the table lies on an alignment within the limit only
+// if the full edits its length differences force (before it and after it)
+// stay within the limit: only that diagonal band is filled, the cells
+// beside it standing for "beyond the limit".  The computation stops as soon
+// as two consecutive rows lie wholly beyond the limit, since every
+// alignment passes through one of them (a transposition skips one row,
+// never two).
+unsigned bounded_edit_distance(std::string_view a, std::string_view b,
+                               unsigned limit, distance_rows& rows) {
+  if (a.empty() || b.empty())
+    return edit_distance(a, b);
+  const long n = static_cast<long>(a.size()); // columns
+  const long m = static_cast<long>(b.size()); // rows
+  const long delta = m - n;
+  const long half = static_cast<long>(limit / 2);
+  if (std::labs(delta) > half)
+    return limit + 1;
+  // Column minus row of the cells in the band.
+  const long spare = (half - std::labs(delta)) / 2;
+  const long band_low = std::min(0L, -delta) - spare;
+  const long band_high = std::max(0L, -delta) + spare;
+  const unsigned beyond = limit + 1;
+  auto remaining = [&](long r, long c) {
+    return 2 * static_cast<unsigned>(std::labs((m - r) - (n - c)));
+  };
+
+  rows.two_back.assign(static_cast<std::size_t>(n + 1), beyond);
+  rows.previous.resize(static_cast<std::size_t>(n + 1));
+  rows.current.resize(static_cast<std::size_t>(n + 1));
+  for (long c = 0; c <= n; ++c)
+    rows.previous[static_cast<std::size_t>(c)] = 2 * static_cast<unsigned>(c);
+  unsigned previous_bound = 0;
+  for (long r = 1; r <= m; ++r) {
+    unsigned* current = rows.current.data();
+    const unsigned* previous = rows.previous.data();
+    const unsigned* two_back = rows.two_back.data();
+    const char row_char = b[static_cast<std::size_t>(r - 1)];
+    unsigned bound = beyond;
+    if (r + band_low <= 0) {
+      current[0] = 2 * static_cast<unsigned>(r);
+      bound = current[0] + remaining(r, 0);
+    } else {
+      current[0] = beyond;
+    }
+    const long low = std::max(1L, r + band_low);
+    const long high = std::min(n, r + band_high);
+    if (low - 1 >= 1)
+      current[low - 1] = beyond;
+    for (long c = low; c <= high; ++c) {
+      const char column_char = a[static_cast<std::size_t>(c - 1)];
+      unsigned cost = column_char == row_char                 ? 0
+                      : lower(column_char) == lower(row_char) ? 1
+                                                              : 2;
+      unsigned best = std::min(
+          {previous[c] + 2, current[c - 1] + 2, previous[c - 1] + cost});
+      if (r > 1 && c > 1 && column_char == b[static_cast<std::size_t>(r - 2)] &&
+          a[static_cast<std::size_t>(c - 2)] == row_char)
+        best = std::min(best, two_back[c - 2] + 2);
+      best = std::min(best, beyond);
+      current[c] = best;
+      bound = std::min(bound, best + remaining(r, c));
+    }
+    if (high + 1 >= 1 && high + 1 <= n)
+      current[high + 1] = beyond;
+    if (bound > limit && previous_bound > limit)
+      return beyond;
+    previous_bound = bound;
+    std::swap(rows.two_back, rows.previous);
+    std::swap(rows.previous, rows.current);
+  }
+  return rows.previous[static_cast<std::size_t>(n)];
+}
+
+// The best-match rule over `candidates`.  Scanning in list order, a
+// candidate becomes the best when it is closer than the best so far, or as
+// close and ending in "=" when the goal does not; a length difference
+// beyond the cutoff rules a candidate out.  So the result is decided by the
+// smallest distance D alone: the best is the last candidate at D that ends
+// in "=" (when the goal does not), else the first candidate at D, and it is
+// proposed when 0 < D <= its cutoff.
+//
+// That lets the distances be computed in any order and only as far as they
+// can matter.  A cheap lower bound (two half-steps for each character one
+// text has and the other lacks, letter case aside) orders the candidates;
+// each distance is computed only up to the smallest distance found so far,
+// and the search ends when the lower bounds pass it.  Nothing is proposed
+// beyond the widest cutoff any candidate allows, so no distance beyond it
+// is computed either.
 template <typename List>
 std::optional<std::string_view> closest(std::string_view goal,
                                         const List& candidates) {
-  std::optional<std::string_view> best;
-  unsigned best_distance = std::numeric_limits<unsigned>::max();
+  auto length_difference = [&](std::string_view candidate) {
+    return goal.size() > candidate.size() ? goal.size() - candidate.size()
+                                          : candidate.size() - goal.size();
+  };
+  unsigned widest_cutoff = 0;
   for (const auto& item : candidates) {
     std::string_view candidate(item);
-    std::size_t diff = goal.size() > candidate.size()
-                           ? goal.size() - candidate.size()
-                           : candidate.size() - goal.size();
-    if (diff >= best_distance ||
-        diff > get_edit_distance_cutoff(goal.size(), candidate.size()))
+    unsigned cutoff = get_edit_distance_cutoff(goal.size(), candidate.size());
+    // A candidate is proposed only within its cutoff, and every character
+    // of the length difference costs a full edit.
+    if (2 * length_difference(candidate) <= cutoff)
+      widest_cutoff = std::max(widest_cutoff, cutoff);
+  }
+
+  // The lower bound of each candidate still in the running, grouped by
+  // bound, in list order within a group.
+  std::array<int, 256> goal_counts{};
+  for (char c : goal)
+    ++goal_counts[static_cast<unsigned char>(lower(c))];
+  std::vector<std::vector<std::size_t>> by_bound(widest_cutoff + 1);
+  std::size_t index = 0;
+  for (const auto& item : candidates) {
+    std::string_view candidate(item);
+    const std::size_t position = index++;
+    std::size_t diff = length_difference(candidate);
+    if (diff > get_edit_distance_cutoff(goal.size(), candidate.size()) ||
+        2 * diff > widest_cutoff)
       continue;
-    unsigned d = edit_distance(goal, candidate);
-    bool prefer_equals =
-        d == best_distance && candidate.ends_with('=') && !goal.ends_with('=');
-    if (d < best_distance || prefer_equals) {
-      best = candidate;
-      best_distance = d;
+    std::size_t shared = 0;
+    for (char c : candidate)
+      if (goal_counts[static_cast<unsigned char>(lower(c))]-- > 0)
+        ++shared;
+    for (char c : candidate)
+      ++goal_counts[static_cast<unsigned char>(lower(c))];
+    std::size_t bound = 2 * (std::max(goal.size(), candidate.size()) - shared);
+    if (bound <= widest_cutoff)
+      by_bound[bound].push_back(position);
+  }
+
+  auto at = [&](std::size_t position) {
+    return std::string_view(candidates[position]);
+  };
+  auto cutoff_of = [&](std::size_t position) {
+    return get_edit_distance_cutoff(goal.size(), at(position).size());
+  };
+  distance_rows rows;
+  // First the smallest distance among the candidates within their own
+  // cutoff: without one, nothing is proposed.
+  unsigned smallest = widest_cutoff;
+  bool found = false;
+  for (unsigned bound = 0; bound <= smallest && bound < by_bound.size();
+       ++bound) {
+    for (std::size_t position : by_bound[bound]) {
+      unsigned limit = std::min(smallest, cutoff_of(position));
+      if (bound > limit)
+        continue;
+      unsigned d = bounded_edit_distance(goal, at(position), limit, rows);
+      if (d > limit)
+        continue;
+      smallest = d;
+      found = true;
     }
   }
-  if (!best || best_distance == 0 ||
-      best_distance > get_edit_distance_cutoff(goal.size(), best->size()))
+  if (!found)
+    return std::nullopt;
+  // Then every candidate at most that far, within its cutoff or not: the
+  // closest of them decide.
+  std::vector<std::pair<std::size_t, unsigned>> distances;
+  for (unsigned bound = 0; bound <= smallest && bound < by_bound.size();
+       ++bound) {
+    for (std::size_t position : by_bound[bound]) {
+      unsigned d = bounded_edit_distance(goal, at(position), smallest, rows);
+      if (d > smallest)
+        continue;
+      smallest = d;
+      distances.emplace_back(position, d);
+    }
+  }
+  if (smallest == 0)
+    return std::nullopt;
+
+  std::optional<std::size_t> first, last_with_equals;
+  for (const auto& [position, d] : distances) {
+    if (d != smallest)
+      continue;
+    if (!first || position < *first)
+      first = position;
+    if (at(position).ends_with('=') && !goal.ends_with('=') &&
+        (!last_with_equals || position > *last_with_equals))
+      last_with_equals = position;
+  }
+  std::string_view best = at(last_with_equals.value_or(*first));
+  if (smallest > get_edit_distance_cutoff(goal.size(), best.size()))
     return std::nullopt;
   return best;
 }
@@ -219,8 +389,8 @@ void print_completions(std::string_view prefix) {
   std::vector<std::string> results;
   get_completions(prefix, results);
   for (const std::string& line : results) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
+    write_standard_output(line);
+    write_standard_output("\n");
   }
 }
 

@@ -3,6 +3,8 @@
 #include "diagnostics/diagnostic.h"
 #include "support/configuration.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +14,10 @@ namespace velk {
 namespace {
 
 bool can_search(const std::string& dir) {
+  // A name longer than the system accepts cannot be searched; knowing that
+  // spares the system call copying it.
+  if (dir.size() >= PATH_MAX)
+    return false;
   return access(dir.empty() ? "/" : dir.c_str(), X_OK) == 0;
 }
 
@@ -29,47 +35,88 @@ std::string with_slash(std::string dir) {
 
 // Removes "component/../" pairs, left to right, while the directory before
 // "/../" cannot be searched: there the "..", taken literally, would not
-// work, while the collapsed form may.
-std::string collapse_dot_dot(std::string text) {
-  std::size_t from = 0;
+// work, while the collapsed form may.  The text is read once: `kept` holds
+// what is settled before the next "/../", components are taken off its end,
+// so a long run of "x/../" pieces costs linear time.
+std::string collapse_dot_dot(const std::string& text) {
+  std::string kept;
+  std::size_t rest = 0; // what follows `kept` in `text`
   while (true) {
-    std::size_t pos = text.find("/../", from);
-    if (pos == std::string::npos)
-      return text;
-    if (can_search(text.substr(0, pos)))
-      return text;
+    // The next "/../": either the "/" ending `kept` and "../" next in the
+    // text, formed by a removal, or wholly in the rest of the text.
+    std::size_t at; // where its "../" starts in `text`
+    if (!kept.empty() && kept.back() == '/' &&
+        text.compare(rest, 3, "../") == 0) {
+      kept.pop_back();
+      at = rest;
+    } else {
+      std::size_t pos = text.find("/../", rest);
+      if (pos == std::string::npos)
+        return kept.append(text, rest);
+      kept.append(text, rest, pos - rest);
+      at = pos + 1;
+    }
+    // `kept` is now the text before "/../"; left as it is from here on when
+    // that directory can be searched or nothing removable precedes it.
+    auto unchanged = [&] { return kept + '/' + text.substr(at); };
+    if (can_search(kept))
+      return unchanged();
     // The component before "/../".
-    std::size_t start = text.rfind('/', pos == 0 ? 0 : pos - 1);
-    start = (start == std::string::npos || pos == 0) ? 0 : start + 1;
-    std::string component = text.substr(start, pos - start);
+    std::size_t slash = kept.rfind('/');
+    std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    std::string_view component = std::string_view(kept).substr(start);
     if (component.empty() || component == "..")
-      return text; // "/.." at the start, or "../..": nothing to remove
-    std::size_t end = pos + 4;
+      return unchanged(); // "/.." at the start, or "../..": nothing to remove
+    std::size_t end = at + 3;
     while (end < text.size() && text[end] == '/')
       ++end;
     if (component == ".") {
       // "./../" also takes the component before ".".
       if (start == 0)
-        return text;
-      std::size_t prev = text.rfind('/', start >= 2 ? start - 2 : 0);
+        return unchanged();
+      std::size_t prev =
+          start >= 2 ? kept.rfind('/', start - 2) : std::string::npos;
       prev = (prev == std::string::npos || start < 2) ? 0 : prev + 1;
-      if (text.substr(prev, start - 1 - prev) == "..")
-        return text;
+      if (std::string_view(kept).substr(prev, start - 1 - prev) == "..")
+        return unchanged();
       start = prev;
     }
-    text.erase(start, end - start);
-    from = start == 0 ? 0 : start - 1;
+    kept.resize(start);
+    rest = end;
   }
 }
 
 } // namespace
 
 void search_path_list::insert(search_path_entry entry) {
-  auto it = entries_.begin();
-  while (it != entries_.end() && it->priority <= entry.priority)
-    ++it;
   max_length_ = std::max(max_length_, entry.prefix.size());
-  entries_.insert(it, std::move(entry));
+  auto p =
+      std::lower_bound(priorities_.begin(), priorities_.end(), entry.priority);
+  if (p == priorities_.end() || *p != entry.priority)
+    priorities_.insert(p, entry.priority);
+  if (!entries_.empty() && entry.priority < entries_.back().priority)
+    ordered_ = false;
+  entries_.push_back(std::move(entry));
+}
+
+const std::vector<search_path_entry>& search_path_list::entries() const {
+  if (ordered_)
+    return entries_;
+  // A stable distribution by priority: each entry lands after every entry
+  // of lower or equal priority added before it, as insert() promises.
+  std::vector<std::vector<search_path_entry>> by_priority(priorities_.size());
+  for (search_path_entry& e : entries_) {
+    auto p =
+        std::lower_bound(priorities_.begin(), priorities_.end(), e.priority);
+    by_priority[static_cast<std::size_t>(p - priorities_.begin())].push_back(
+        std::move(e));
+  }
+  entries_.clear();
+  for (std::vector<search_path_entry>& group : by_priority)
+    for (search_path_entry& e : group)
+      entries_.push_back(std::move(e));
+  ordered_ = true;
+  return entries_;
 }
 
 search_lists& search_paths() {
@@ -110,7 +157,7 @@ std::string normalize_prefix(std::string_view prefix, std::string_view key) {
       replacement = std::string(config::standard_prefix);
     text = replacement + text.substr(standard.size());
   }
-  return collapse_dot_dot(std::move(text));
+  return collapse_dot_dot(text);
 }
 
 void add_search_prefix(search_path_list& list, std::string_view prefix,

@@ -18,22 +18,30 @@ struct search_path_entry {
   bool uses_os_multilib = false;
 };
 
+// Entries are kept in priority order, those of equal priority in the order
+// they were added.  Insertion appends; the order is restored when the
+// entries are next read, by one stable pass per distinct priority, so that
+// filling a list from many -B options or a long COMPILER_PATH stays linear.
 class search_path_list {
 public:
   explicit search_path_list(std::string name) : name_(std::move(name)) {}
   const std::string& name() const { return name_; }
-  const std::vector<search_path_entry>& entries() const { return entries_; }
+  const std::vector<search_path_entry>& entries() const;
   std::size_t max_prefix_length() const { return max_length_; }
   // Inserts after every entry whose priority is lower or equal.
   void insert(search_path_entry entry);
   void clear() {
     entries_.clear();
+    priorities_.clear();
+    ordered_ = true;
     max_length_ = 0;
   }
 
 private:
   std::string name_;
-  std::vector<search_path_entry> entries_;
+  mutable std::vector<search_path_entry> entries_;
+  std::vector<int> priorities_; // the distinct priorities, increasing
+  mutable bool ordered_ = true;
   std::size_t max_length_ = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "support/environment.h"
 
+#include "support/printable.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -48,7 +50,7 @@ void env_manager::xput(std::string_view assignment) {
   if (tracing_)
     std::fprintf(stderr, "env_manager::xput (%s)\n", text.c_str());
   if (verbose_)
-    (notice_ ? notice_ : print_notice)(text);
+    (notice_ ? notice_ : print_notice)(escape_unprintable(text));
   std::size_t eq = text.find('=');
   if (eq == std::string::npos) {
     if (restorable_)

@@ -19,7 +19,8 @@ public:
   std::optional<std::string> getenv(std::string_view name) const;
 
   // Puts "NAME=VALUE" into the environment.  With `verbose` set (-v), the
-  // string is echoed on standard error through the notice hook.
+  // string is echoed on standard error through the notice hook, with its
+  // unprintable bytes escaped.
   void xput(std::string_view assignment);
 
   // Undoes every xput since init(); only in restorable mode.

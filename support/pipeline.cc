@@ -69,12 +69,15 @@ int open_for_writing(const char* name, bool append) {
 // Every descriptor this library opens is close-on-exec, so the child keeps
 // only what is duplicated onto 0, 1 and 2.  A descriptor that already is
 // the standard one it stands for (the driver was started with that one
-// closed) is made inheritable instead.
+// closed) is made inheritable instead; a standard descriptor the driver
+// itself has closed stays closed in the child.
 bool route(posix_spawn_file_actions_t& actions, int fd, int target) {
   if (fd != target)
     return posix_spawn_file_actions_adddup2(&actions, fd, target) == 0;
   int fd_flags = fcntl(fd, F_GETFD);
-  return fd_flags >= 0 && fcntl(fd, F_SETFD, fd_flags & ~FD_CLOEXEC) == 0;
+  if (fd_flags < 0)
+    return errno == EBADF;
+  return fcntl(fd, F_SETFD, fd_flags & ~FD_CLOEXEC) == 0;
 }
 
 // What the child needs between vfork and exec, prepared by the parent so

@@ -325,34 +325,6 @@ TEST(PrettyPrint, GraphAndHtmlEscapes) {
   EXPECT_EQ(pp_formatted_string(pp), "");
 }
 
-TEST(PrettyPrint, DecodesUtf8) {
-  struct {
-    std::string bytes;
-    std::size_t length;
-    std::uint32_t value;
-  } cases[] = {
-      {"a", 1, 'a'},
-      {"\xc3\xa9", 2, 0xe9},
-      {"\xe2\x80\x98", 3, 0x2018},
-      {"\xf0\x9f\x98\x80", 4, 0x1f600},
-      {"\xf8\x88\x80\x80\x80", 5, 0x200000},
-      {"\xc0\x80", 0, 0xffffffff},     // overlong
-      {"\xe0\x80\xaf", 0, 0xffffffff}, // overlong
-      {"\xed\xa0\x80", 0, 0xffffffff}, // surrogate
-      {"\x80", 0, 0xffffffff},         // continuation byte first
-      {"\xc3", 0, 0xffffffff},         // cut short
-      {"\xc3"
-       "A",
-       0, 0xffffffff},                                 // not a continuation
-      {"\xfe\x80\x80\x80\x80\x80\x80", 0, 0xffffffff}, // seven bytes
-  };
-  for (const auto& c : cases) {
-    utf8_char u = decode_utf8_char(c.bytes);
-    EXPECT_EQ(u.length, c.length) << c.bytes;
-    EXPECT_EQ(u.value, c.value) << c.bytes;
-  }
-}
-
 TEST(PrettyPrint, IdentifiersForTheLocale) {
   setenv("LC_ALL", "C", 1);
   init_message_catalog();

@@ -72,7 +72,7 @@ TEST(CxxHook, RewritesTheCommandLine) {
        1},
       {{"-static-libvelkcxx", "foo.o"},
        "foo.o -Wl,-Bstatic -l velkcxx -Wl,-Bdynamic -l m -shared-libvelk",
-       2},
+       4},
       {{"-static-libvelkcxx", "-static", "foo.o"},
        "-static foo.o -l velkcxx -l m",
        2},

@@ -84,9 +84,9 @@ TEST(Execute, EchoQuotesUnderPrintOnly) {
             " tarn1 two words $x \"\"\n");
   // Control bytes never reach the terminal, quoted or not.
   EXPECT_EQ(command_group_echo({"tarn1", "a\x1b[2Jb", "t\tn\n\x7f"}, false),
-            " tarn1 a\\033[2Jb t\\011n\\012\\177\n");
+            " tarn1 a\\x1b[2Jb t\\x09n\\x0a\\x7f\n");
   EXPECT_EQ(command_group_echo({"tarn1", "\x1b]0;x\x07"}, true),
-            " tarn1 \"\\033]0;x\\007\"\n");
+            " tarn1 \"\\x1b]0;x\\x07\"\n");
 }
 
 TEST(Execute, WrapperPieces) {

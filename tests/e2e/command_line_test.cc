@@ -141,6 +141,92 @@ TEST(CommandLine, CompletionPrintsMatchesAndSucceeds) {
   EXPECT_EQ(r.out, "-fdiagnostics-color=always\n-fdiagnostics-color=auto\n");
 }
 
+// A query whose answer cannot be written fails, naming the cause, whether
+// the write itself or the final flush fails.
+TEST(CommandLine, QueriesFailWhenStandardOutputFails) {
+  sandbox box;
+  const std::string full = "/dev/full", closed = "";
+  const std::string no_space =
+      "velk++: error: cannot write to standard output: No space left on "
+      "device\n";
+  const std::string bad_descriptor =
+      "velk++: error: cannot write to standard output: Bad file descriptor\n";
+  struct {
+    std::vector<std::string> args;
+    std::string stdout_file;
+    std::string err;
+  } cases[] = {
+      {{"-dumpversion"}, full, no_space},
+      {{"-dumpfullversion"}, closed, bad_descriptor},
+      {{"-dumpmachine"}, closed, bad_descriptor},
+      {{"-dumpmachine"}, full, no_space},
+      {{"--completion=-fdiagnostics-color=a"}, full, no_space},
+      // Long enough to fill the buffer: the writes themselves fail.
+      {{"--completion=-f"}, full, no_space},
+      {{"--completion=-f"}, closed, bad_descriptor},
+  };
+  for (const auto& c : cases) {
+    run_result r = box.run(c.args, {.stdout_file = c.stdout_file});
+    EXPECT_EQ(r.exit_status, 1) << c.args[0] << " " << c.stdout_file;
+    EXPECT_EQ(r.err, c.err) << c.args[0] << " " << c.stdout_file;
+  }
+  // Nothing to write: a closed standard output is no failure.
+  box.write_file("a.cc");
+  run_result r = box.run({"-c", "a.cc"}, {.stdout_file = closed});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  r = box.run({"--completion=-fno-such-option"}, {.stdout_file = full});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+}
+
+// Long search lists: many -B options after a long COMPILER_PATH, and a -B
+// path of many "x/../" pieces, are handled in linear time (the run would
+// take minutes were each insertion to walk the list).
+TEST(CommandLine, LongSearchListsStayCheap) {
+  sandbox box;
+  box.write_file("a.cc");
+  // Shown, not run: the search list exported to the compiler would exceed
+  // the system's limit on the length of one environment string.
+  std::vector<std::string> args = {"-###", "-c", "a.cc"};
+  for (int i = 0; i < 40000; ++i)
+    args.push_back("-B/b/" + std::to_string(i));
+  std::string dot_dots = "-B/nonexistent";
+  for (int i = 0; i < 20000; ++i)
+    dot_dots += "/x/..";
+  args.push_back(dot_dots + "/");
+  run_result r =
+      box.run(args, {.env = {{"COMPILER_PATH", std::string(100000, ':')}},
+                     .timeout_seconds = 60});
+  EXPECT_EQ(r.term_signal, 0);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err.substr(0, 500);
+}
+
+// Many unrecognised options, each with the same hint as alone (the run
+// would take minutes were every distance computed in full).
+TEST(CommandLine, ManyUnrecognizedOptionsStayCheap) {
+  sandbox box;
+  box.write_file("a.cc");
+  std::vector<std::string> args = {"-c", "a.cc"};
+  std::string expected;
+  for (int i = 0; i < 3000; ++i) {
+    std::string name = "-fno-frobnicate-" + std::to_string(i) + "-";
+    while (name.size() < 60)
+      name += static_cast<char>('a' + (name.size() * 7 + i) % 26);
+    args.push_back(name);
+    expected +=
+        "velk++: error: unrecognized command-line option '" + name + "'\n";
+    if (i % 1000 == 0) {
+      args.push_back("-Wnoall");
+      expected += "velk++: error: unrecognized command-line option "
+                  "'-Wnoall'; did you mean '-Wno-all'?\n";
+    }
+  }
+  run_result r = box.run(args, {.timeout_seconds = 40});
+  EXPECT_EQ(r.term_signal, 0);
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, expected);
+}
+
 TEST(CommandLine, HostileArgumentsNeverCrash) {
   sandbox box;
   std::string long_option = "-f" + std::string(65536, 'x');

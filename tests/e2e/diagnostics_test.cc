@@ -118,6 +118,25 @@ TEST(DriverDiagnostics, ProgramNameIsEscaped) {
                    "compilation terminated.\n");
 }
 
+// Bidirectional controls would reorder the message around them, and 5-byte
+// sequences are no UTF-8: both are shown escaped.
+TEST(DriverDiagnostics, BidirectionalControlsAndLongSequencesAreEscaped) {
+  sandbox box;
+  box.write_file("a.cc");
+  run_result r =
+      box.run({"-c", "a.cc",
+               "-\xe2\x80\xae"
+               "abc",
+               "-\xf8\x88\x80\x80\x80", "-\xe2\x81\xa6x\xe2\x81\xa9"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "velk++: error: unrecognized command-line option "
+                   "'-\\xe2\\x80\\xaeabc'\n"
+                   "velk++: error: unrecognized command-line option "
+                   "'-\\xf8\\x88\\x80\\x80\\x80'\n"
+                   "velk++: error: unrecognized command-line option "
+                   "'-\\xe2\\x81\\xa6x\\xe2\\x81\\xa9'\n");
+}
+
 // Settings read from the environment that the driver's own messages never
 // use: the output stays the same.
 TEST(DriverDiagnostics, EnvironmentLeavesDriverMessagesAlone) {

@@ -257,8 +257,9 @@ run_result sandbox::run(const std::vector<std::string>& args,
   argv_text.push_back(opts.argv0.value_or(program));
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (std::string& a : argv_text)
-    argv.push_back(a.data());
+  if (!opts.empty_argv)
+    for (std::string& a : argv_text)
+      argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<std::string> env_text;
   for (const auto& [k, v] : env)
@@ -298,6 +299,14 @@ run_result sandbox::run(const std::vector<std::string>& args,
     dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
+    if (opts.stdout_file) {
+      close(1);
+      if (!opts.stdout_file->empty()) {
+        int fd = open(opts.stdout_file->c_str(), O_WRONLY | O_CREAT, 0666);
+        if (fd < 0 || (fd != 1 && dup2(fd, 1) != 1))
+          _exit(127);
+      }
+    }
     if (chdir(cwd.c_str()) != 0)
       _exit(127);
     signal(SIGINT, opts.ignore_sigint ? SIG_IGN : SIG_DFL);

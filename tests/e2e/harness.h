@@ -35,10 +35,14 @@ struct run_options {
   std::vector<std::string> unset;         // removed from the base
   std::optional<std::string> program;     // executable; default bin/velk++
   std::optional<std::string> argv0;       // argv[0]; default the program path
-  std::optional<std::string> cwd;         // default work()
-  bool ignore_sigint = false;             // start with SIGINT ignored
-  bool stderr_terminal = false;           // standard error on a terminal
-  std::string stdin_text;                 // fed to standard input
+  bool empty_argv = false; // argv without any string (argc 0), args ignored
+  // Standard output goes to this file instead of being captured (for
+  // example "/dev/full"); an empty name starts the program with it closed.
+  std::optional<std::string> stdout_file;
+  std::optional<std::string> cwd; // default work()
+  bool ignore_sigint = false;     // start with SIGINT ignored
+  bool stderr_terminal = false;   // standard error on a terminal
+  std::string stdin_text;         // fed to standard input
   int timeout_seconds = 60;
 };
 
