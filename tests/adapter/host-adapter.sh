@@ -24,7 +24,7 @@ case $self in
 tarn1 | tarn1xx)
   lang=c
   [ "$self" = tarn1xx ] && lang=c++
-  deps='' depfile='' explicit_depfile='' target='' dumpbase='' dumpext='' input=''
+  deps='' depfile='' explicit_depfile='' target='' dumpbase='' dumpext='' input='' debug=''
   for a do
     case $next in
     keep) set -- "$@" "$a"; next=; continue ;;
@@ -46,7 +46,9 @@ tarn1 | tarn1xx)
     -dumpdir | -iprefix | -imultilib | -imultiarch | -auxbase | -auxbase-strip)
       next=drop ;;
     -quiet | -fpreprocessed | -m*) ;;
-    -O* | -g* | -W* | -w | -f* | -std=* | -pedantic* | -ansi | -D?* | -U?* | \
+    -g0) debug=''; set -- "$@" "$a" ;;
+    -g*) debug=yes; set -- "$@" "$a" ;;
+    -O* | -W* | -w | -f* | -std=* | -pedantic* | -ansi | -D?* | -U?* | \
       -I?* | -E | -C | -CC | -P | -M | -MM | -MP | -p | -pg)
       set -- "$@" "$a" ;;
     -) input=- ;;
@@ -66,9 +68,7 @@ tarn1 | tarn1xx)
   fi
   # Host assembly with DWARF 5 line tables draws warnings from the host
   # assembler; version 4 assembles quietly.
-  case " $* " in
-  *" -g"*) set -- "$@" -gdwarf-4 ;;
-  esac
+  [ -z "$debug" ] || set -- "$@" -gdwarf-4
   case " $* " in
   *" -E "* | *" -M "* | *" -MM "*) ;;
   *) set -- -S "$@" ;;
