@@ -95,8 +95,9 @@ const std::vector<std::string> all_sources = {"greet.cc", "main.cc",
 void configure_cmake(sandbox& box, const run_options& opts = {}) {
   write_sources(box, "src");
   box.write_file("src/CMakeLists.txt", cmake_project);
-  // velk++ compiles for another machine: CMake cannot identify it from its
-  // output with the stand-in toolchain, and needs not to.
+  // The stand-in's outputs are placeholders, so CMake calls the compiler
+  // "unknown"; it still compiles and links its probe through velk++, which
+  // is all it needs to go on.
   run_tool(box, VELK_CMAKE,
            {"-G", "Ninja", "-DCMAKE_MAKE_PROGRAM=" VELK_NINJA,
             "-DCMAKE_CXX_COMPILER=" + box.driver(), "-S", "src", "-B", "build"},
