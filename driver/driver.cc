@@ -8,6 +8,7 @@
 #include "driver/exit_status.h"
 #include "driver/external_programs.h"
 #include "driver/process_setup.h"
+#include "driver/queries.h"
 #include "options/decode.h"
 #include "options/handle.h"
 #include "options/suggestions.h"
@@ -50,8 +51,8 @@ int driver::main(int argc, char** argv) {
   report_unrecognized_options();                   // step 11
   if (maybe_complete())                            // step 12
     return 0;
-  if (report_and_maybe_exit()) // step 13
-    return 0;
+  if (std::optional<int> status = report_and_maybe_exit()) // step 13
+    return *status;
   prepare_infiles(); // step 14
   if (error_count() > 0)
     return exit_status_rule();
@@ -121,6 +122,10 @@ void driver::global_initializations(const char* argv0) {
   });
 }
 
+// The multilib tables of this configuration (a single, default multilib:
+// selection ". ;", default "mabi=lp64", no matches, exclusions or reuse)
+// are compile-time data among the built-in named specs, where spec files
+// can replace them; nothing is left to assemble at run time.
 void driver::build_multilib_strings() {}
 
 void driver::set_up_specs(int argc, char** argv) {
@@ -215,10 +220,6 @@ bool driver::maybe_complete() {
   return true;
 }
 
-bool driver::report_and_maybe_exit() {
-  return false;
-}
-
 void driver::prepare_infiles() {
   prepare_inputs();
 }
@@ -238,6 +239,10 @@ void driver::final_actions() {
   // this point (the exit handler, a late signal) may delete them.
   forget_failure_files();
   remove_cleanup_files();
+  if (settings().help_requested) {
+    write_standard_output(bug_report_lines());
+    finish_standard_output();
+  }
 }
 
 } // namespace velk
