@@ -122,7 +122,8 @@ std::vector<std::string_view> split_blanks(std::string_view text) {
 
 struct used_options {
   bool built = false;
-  std::vector<std::string> words;
+  std::vector<std::string> words;       // given or assumed
+  std::vector<std::string> words_given; // from the switches alone
 };
 
 used_options& used_table() {
@@ -130,10 +131,12 @@ used_options& used_table() {
   return table;
 }
 
+enum class group_state { no_group, alternative_given, none_given };
+
 // Whether some alternative of the `multilib_options` group that holds
-// `word` is among `used`; a word in no group counts as not given.
-bool alternative_given(std::string_view word,
-                       const std::vector<std::string>& used) {
+// `word` is among `used`.
+group_state alternatives_of(std::string_view word,
+                            const std::vector<std::string>& used) {
   for (std::string_view group : split_blanks(named_text("multilib_options"))) {
     std::vector<std::string_view> alternatives;
     std::size_t start = 0;
@@ -152,10 +155,10 @@ bool alternative_given(std::string_view word,
     for (std::string_view a : alternatives)
       for (const std::string& u : used)
         if (u == a)
-          return true;
-    return false;
+          return group_state::alternative_given;
+    return group_state::none_given;
   }
-  return true; // not an option of any multilib: never assumed
+  return group_state::no_group;
 }
 
 void build_used_table(used_options& table) {
@@ -195,9 +198,17 @@ void build_used_table(used_options& table) {
 
   const std::vector<std::string> given = table.words;
   for (std::string_view word : split_blanks(named_text("multilib_defaults")))
-    if (!alternative_given(word, given))
+    if (alternatives_of(word, given) == group_state::none_given)
       table.words.emplace_back(word);
+  table.words_given = std::move(given);
   table.built = true;
+}
+
+bool given_explicitly(std::string_view word) {
+  for (const std::string& w : used_table().words_given)
+    if (w == word)
+      return true;
+  return false;
 }
 
 // Whether the words of an entry all hold; `all_given` turns false when a
@@ -209,8 +220,13 @@ bool words_hold(const std::vector<std::string_view>& words, bool& all_given) {
       if (option_used(word.substr(1)))
         return false;
     } else if (!option_used(word)) {
-      if (!is_default_option(word))
+      // A default holds unless an alternative to it was given.
+      if (!is_default_option(word) ||
+          alternatives_of(word, used_table().words_given) ==
+              group_state::alternative_given)
         return false;
+      all_given = false;
+    } else if (is_default_option(word) && !given_explicitly(word)) {
       all_given = false;
     }
   }
@@ -267,9 +283,10 @@ void select_multilib() {
       continue;
     if (!multilib_decided) {
       multilib_decided = true;
-      if (entry.dir != ".")
-        result.multilib_dir =
-            std::string(entry.dir.substr(0, entry.dir.find(':')));
+      // "." (also as ".:OSDIR") is the plain directory.
+      const std::string_view multi = entry.dir.substr(0, entry.dir.find(':'));
+      if (multi != ".")
+        result.multilib_dir = std::string(multi);
     }
     const std::size_t colon = entry.dir.find(':');
     if (all_given && colon != std::string_view::npos) {

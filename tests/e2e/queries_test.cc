@@ -344,6 +344,49 @@ TEST(Queries, WriteErrorOnStandardOutput) {
   }
 }
 
+// A spec file that adds an ilp32 variant of the libraries.
+TEST(Queries, MultilibAnswersForAnIlp32Variant) {
+  sandbox box;
+  box.write_file("ilp32.specs",
+                 "*multilib:\n. !mabi=ilp32;\nilp32 mabi=ilp32;\n\n"
+                 "*multilib_matches:\nmabi=ilp32 mabi=ilp32;\n\n");
+  run_result r = box.run({"-specs=ilp32.specs", "-print-multi-lib"});
+  if (r.exit_status == 0 && r.out == ".;\n")
+    GTEST_SKIP() << "needs spec files";
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, ".;\nilp32;@mabi=ilp32\n");
+
+  struct {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"-print-multi-directory"}, ".\n"},
+      {{"-print-multi-os-directory"}, ".\n"},
+      {{"-mabi=ilp32", "-print-multi-directory"}, "ilp32\n"},
+      {{"-mabi=ilp32", "-print-multi-os-directory"}, "ilp32\n"},
+      {{"-mabi=ilp32", "-print-multiarch"}, "\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "-specs=ilp32.specs");
+    r = box.run(args);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.out, c.out) << c.args.front();
+  }
+
+  // The variant's directory is searched first for libraries.
+  const std::string exec = box.prefix() + "/bin/../lib/velk/" + machine;
+  box.write_file(box.prefix() + "/lib/velk/" + machine + "libq.a", "");
+  box.write_file(box.prefix() + "/lib/velk/" + machine + "ilp32/libq.a", "");
+  r = box.run({"-specs=ilp32.specs", "-mabi=ilp32", "-print-file-name=libq.a"});
+  EXPECT_EQ(r.out, exec + "ilp32/libq.a\n");
+  r = box.run({"-specs=ilp32.specs", "-print-file-name=libq.a"});
+  EXPECT_EQ(r.out, exec + "libq.a\n");
+  r = box.run({"-specs=ilp32.specs", "-mabi=ilp32", "-print-search-dirs"});
+  EXPECT_NE(r.out.find("libraries: =" + exec + "ilp32/:"), std::string::npos)
+      << r.out;
+}
+
 // Meson reads the library directories from the "libraries: =" line of
 // -print-search-dirs, split at colons.
 TEST(Queries, MesonReadsLibraryDirectories) {
