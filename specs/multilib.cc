@@ -196,7 +196,7 @@ void build_used_table(used_options& table) {
       }
   }
 
-  const std::vector<std::string> given = table.words;
+  std::vector<std::string> given = table.words;
   for (std::string_view word : split_blanks(named_text("multilib_defaults")))
     if (alternatives_of(word, given) == group_state::none_given)
       table.words.emplace_back(word);
