@@ -124,8 +124,9 @@ void driver::global_initializations(const char* argv0) {
 
 // The multilib tables of this configuration (a single, default multilib:
 // selection ". ;", default "mabi=lp64", no matches, exclusions or reuse)
-// are compile-time data among the built-in named specs, where spec files
-// can replace them; nothing is left to assemble at run time.
+// are assembled at compile time into the built-in named specs, where spec
+// files can replace them (specs/multilib.cc checks them against the
+// configured lists); nothing is left to do at run time.
 void driver::build_multilib_strings() {}
 
 void driver::set_up_specs(int argc, char** argv) {

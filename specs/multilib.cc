@@ -1,16 +1,57 @@
 #include "specs/multilib.h"
 
 #include "diagnostics/diagnostic.h"
+#include "specs/builtin_specs.h"
 #include "specs/named_specs.h"
 #include "specs/search_paths.h"
 #include "specs/switches.h"
 
+#include <array>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace velk {
 
 namespace {
+
+// This configuration's multilib lists.  The built-in named specs hold them
+// assembled (selection, match, exclusion and reuse entries one after the
+// other, the defaults joined with single blanks), so nothing is assembled
+// at start-up; the checks below keep the two in step.
+constexpr std::array<std::string_view, 1> configured_select = {". ;"};
+constexpr std::array<std::string_view, 0> configured_matches = {};
+constexpr std::array<std::string_view, 0> configured_exclusions = {};
+constexpr std::array<std::string_view, 0> configured_reuse = {};
+constexpr std::array<std::string_view, 1> configured_defaults = {"mabi=lp64"};
+
+// Whether `text` is `pieces` joined with `separator`.
+constexpr bool is_joined(std::string_view text,
+                         std::span<const std::string_view> pieces,
+                         std::string_view separator) {
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (i > 0) {
+      if (!text.starts_with(separator))
+        return false;
+      text.remove_prefix(separator.size());
+    }
+    if (!text.starts_with(pieces[i]))
+      return false;
+    text.remove_prefix(pieces[i].size());
+  }
+  return text.empty();
+}
+
+static_assert(is_joined(builtin_spec(spec_multilib).text, configured_select,
+                        ""));
+static_assert(is_joined(builtin_spec(spec_multilib_matches).text,
+                        configured_matches, ""));
+static_assert(is_joined(builtin_spec(spec_multilib_exclusions).text,
+                        configured_exclusions, ""));
+static_assert(is_joined(builtin_spec(spec_multilib_reuse).text,
+                        configured_reuse, ""));
+static_assert(is_joined(builtin_spec(spec_multilib_defaults).text,
+                        configured_defaults, " "));
 
 std::string_view named_text(std::string_view name) {
   const named_spec* spec = find_named_spec(name);
