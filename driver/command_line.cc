@@ -360,16 +360,34 @@ bool driver_handle_option(option_values*, option_values_set*,
   case option_code("-print-libvelk-file-name"):
     s.file_to_print = "libvelk.a";
     return true;
-  case option_code("-pass-exit-codes"):
-  case option_code("-print-search-dirs"):
   case option_code("-print-file-name="):
+    s.file_to_print = std::string(argument);
+    return true;
   case option_code("-print-prog-name="):
+    s.prog_to_print = std::string(argument);
+    return true;
+  case option_code("-print-search-dirs"):
+    s.print_search_dirs = true;
+    return true;
   case option_code("-print-multi-lib"):
+    s.print_multi_lib = true;
+    return true;
   case option_code("-print-multi-directory"):
+    s.print_multi_directory = true;
+    return true;
   case option_code("-print-multi-os-directory"):
+    s.print_multi_os_directory = true;
+    return true;
   case option_code("-print-multiarch"):
+    s.print_multiarch = true;
+    return true;
   case option_code("-print-sysroot"):
+    s.print_sysroot = true;
+    return true;
   case option_code("-print-sysroot-headers-suffix"):
+    s.print_sysroot_headers_suffix = true;
+    return true;
+  case option_code("-pass-exit-codes"):
     return true;
   case option_code("--no-sysroot-suffix"):
     s.no_sysroot_suffix = true;

@@ -36,8 +36,18 @@ struct driver_settings {
   bool version_requested = false; // --version
   int subprocess_help = 0;        // 1: --target-help, 2: --help=
   std::optional<std::string> completion_prefix; // --completion=
-  std::optional<std::string> file_to_print;     // -print-libvelk-file-name
-  std::optional<std::string> linker_flavour;    // -fuse-ld=...: ".quill"
+  // The queries answered before any input is handled.
+  std::optional<std::string>
+      file_to_print; // -print-file-name=, -print-libvelk-file-name
+  std::optional<std::string> prog_to_print; // -print-prog-name=
+  bool print_search_dirs = false;
+  bool print_multi_lib = false;
+  bool print_multi_directory = false;
+  bool print_multi_os_directory = false;
+  bool print_multiarch = false;
+  bool print_sysroot = false;
+  bool print_sysroot_headers_suffix = false;
+  std::optional<std::string> linker_flavour; // -fuse-ld=...: ".quill"
   int compare_debug = 0; // 0 off, 1 on, -1 explicitly empty, 2-3 from env
   std::optional<std::string> compare_debug_option;
   bool compare_debug_second = false;

@@ -8,6 +8,7 @@
 #include "driver/exit_status.h"
 #include "driver/external_programs.h"
 #include "driver/process_setup.h"
+#include "driver/queries.h"
 #include "options/decode.h"
 #include "options/handle.h"
 #include "options/suggestions.h"
@@ -22,6 +23,7 @@
 #include "support/argument_files.h"
 #include "support/configuration.h"
 #include "support/environment.h"
+#include "support/standard_output.h"
 #include "support/temp_files.h"
 
 #include <cerrno>
@@ -52,8 +54,8 @@ int driver::main(int argc, char** argv) {
   // run.
   if (maybe_complete()) // step 12
     return finish_standard_output(0);
-  if (report_and_maybe_exit()) // step 13
-    return finish_standard_output(0);
+  if (std::optional<int> status = report_and_maybe_exit()) // step 13
+    return *status;
   prepare_infiles(); // step 14
   if (error_count() > 0)
     return finish_standard_output(exit_status_rule());
@@ -123,6 +125,11 @@ void driver::global_initializations(const char* argv0) {
   });
 }
 
+// The multilib tables of this configuration (a single, default multilib:
+// selection ". ;", default "mabi=lp64", no matches, exclusions or reuse)
+// are assembled at compile time into the built-in named specs, where spec
+// files can replace them (specs/multilib.cc checks them against the
+// configured lists); nothing is left to do at run time.
 void driver::build_multilib_strings() {}
 
 void driver::set_up_specs(int argc, char** argv) {
@@ -217,10 +224,6 @@ bool driver::maybe_complete() {
   return true;
 }
 
-bool driver::report_and_maybe_exit() {
-  return false;
-}
-
 void driver::prepare_infiles() {
   prepare_inputs();
 }
@@ -240,6 +243,8 @@ void driver::final_actions() {
   // this point (the exit handler, a late signal) may delete them.
   forget_failure_files();
   remove_cleanup_files();
+  if (settings().help_requested)
+    write_standard_output(bug_report_lines());
 }
 
 } // namespace velk

@@ -37,7 +37,6 @@ private:
   void export_offload_targets();
   void report_unrecognized_options();
   bool maybe_complete();
-  bool report_and_maybe_exit();
   void prepare_infiles();
   void do_spec_on_infiles();
   void maybe_run_linker(const char* argv0);

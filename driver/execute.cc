@@ -4,6 +4,7 @@
 #include "diagnostics/internal_check.h"
 #include "driver/command_line.h"
 #include "driver/exit_status.h"
+#include "driver/queries.h"
 #include "options/handle.h"
 #include "specs/search_paths.h"
 #include "specs/spec_interpreter.h"
@@ -85,23 +86,6 @@ struct command {
   std::size_t end = 0;
   bool found = false; // first argument replaced by the path found
 };
-
-// What the report of a reproduced crash starts its messages with: the
-// configuration of this compiler collection.
-std::string configuration_banner() {
-  std::string text = "Target: ";
-  text += config::target_name;
-  text += "\nConfigured with: --prefix=";
-  text += config::standard_prefix;
-  text += " --target=";
-  text += config::target_name;
-  text += "\nThread model: ";
-  text += config::thread_model;
-  text += "\nSupported LTO compression algorithms: zlib\nvelk version ";
-  text += config::version;
-  text += " 20240521 (release) (VELK) \n";
-  return text;
-}
 
 [[noreturn]] void cannot_execute(const std::string& program,
                                  const char* failure, int error) {

@@ -2,6 +2,7 @@
 
 #include "diagnostics/diagnostic.h"
 #include "diagnostics/message_catalog.h"
+#include "specs/multilib.h"
 #include "specs/named_specs.h"
 #include "specs/search_paths.h"
 #include "specs/spec_interpreter.h"
@@ -145,7 +146,7 @@ void prepare_specs(const spec_setup_request& request) {
   if (const std::optional<std::string>& exec = p.exec_prefix)
     spec_state().include_prefix = *exec + std::string(config::machine_suffix);
   validate_switches_against_specs();
-  // Multilib selection follows here once multilibs are supported.
+  select_multilib();
 }
 
 switch_table& second_switch_table() {

@@ -10,7 +10,8 @@ constexpr const char* terminated = "compilation terminated.\n";
 
 // Runs with -### (the commands are shown, not run) and returns the result
 // with standard error reduced to the driver's diagnostics: the command
-// lines, the environment settings and the spec notice -### prints are
+// lines, the environment settings, the spec notice and the configuration
+// banner -### prints are
 // dropped.
 run_result run_shown(sandbox& box, std::vector<std::string> args) {
   args.insert(args.begin(), "-###");
@@ -24,7 +25,8 @@ run_result run_shown(sandbox& box, std::vector<std::string> args) {
     if (!line.starts_with(' ') && !line.starts_with("SHEAF_") &&
         !line.starts_with("VELK_EXEC_PREFIX=") &&
         !line.starts_with("COMPILER_PATH=") &&
-        !line.starts_with("LIBRARY_PATH=") && line != "Using built-in specs.\n")
+        !line.starts_with("LIBRARY_PATH=") &&
+        line != "Using built-in specs.\n" && !is_banner_line(line))
       kept += line;
     start = end;
   }

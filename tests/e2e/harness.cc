@@ -369,4 +369,14 @@ run_result sandbox::run(const std::vector<std::string>& args,
   return result;
 }
 
+bool is_banner_line(std::string_view line) {
+  for (std::string_view start :
+       {"Target: ", "Configured with: ", "Thread model: ",
+        "Supported LTO compression algorithms: ", "velk version ",
+        "velk driver version "})
+    if (line.starts_with(start))
+      return true;
+  return false;
+}
+
 } // namespace velk::test

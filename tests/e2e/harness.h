@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velk::test {
@@ -98,6 +99,11 @@ private:
   std::string root_, prefix_, work_, tmp_, log_, control_;
   std::string control_text_;
 };
+
+// True for a line of the configuration banner that -v and -### print on
+// standard error (target, configure line, thread model, compression,
+// version).
+bool is_banner_line(std::string_view line);
 
 // Installed stage that every sandbox copies.
 std::string stage_dir();
