@@ -8,7 +8,9 @@
 #include "options/option_codes.h"
 #include "options/suggestions.h"
 #include "specs/search_paths.h"
+#include "specs/spec_files.h"
 #include "specs/spec_interpreter.h"
+#include "specs/spec_setup.h"
 #include "specs/switches.h"
 #include "support/configuration.h"
 #include "support/environment.h"
@@ -213,8 +215,9 @@ bool driver_handle_option(option_values*, option_values_set*,
 
   switch (code) {
   case option_code("-dumpspecs"):
-    // The built-in specs arrive with the spec language.
-    std::fflush(stdout);
+    // Spec files are not read yet: this is the built-in set.
+    install_builtin_specs(verbose_requested());
+    write_spec_dump();
     std::exit(0);
   case option_code("-dumpversion"):
   case option_code("-dumpfullversion"):
