@@ -243,6 +243,15 @@ TEST(SpecFiles, LineEndsAndIncludes) {
             std::string::npos)
       << r.notes;
 
+  // %:include in the link command reads a file of the start-file
+  // directories as it is expanded; what it defines is used at once.
+  box.write_file(box.prefix() + machine_dir + "/libzebomp.spec",
+                 "# the OpenMP run-time\n*link_zebomp:\n-lzebomp\n");
+  r = show(box, {"-fopenmp", "a.c"});
+  ASSERT_FALSE(r.commands.empty()) << r.notes;
+  EXPECT_NE(r.commands.back().find(" -lzebomp "), std::string::npos)
+      << r.commands.back();
+
   // The same file included twice in a row is no cycle.
   box.write_file("twice.specs", "%include <lf.specs>\n%include <lf.specs>\n");
   r = show(box, {"-specs=twice.specs", "a.c"});
