@@ -320,6 +320,16 @@ TEST(SpecFiles, MalformedFilesAreFatal) {
     EXPECT_TRUE(r.calls.empty()) << c.message;
   }
 
+  // Distinct files nest at most 64 deep.
+  for (int i = 0; i < 70; ++i)
+    box.write_file("chain" + std::to_string(i) + ".specs",
+                   "%include <chain" + std::to_string(i + 1) + ".specs>\n");
+  run_result deep = box.run({"-specs=chain0.specs", "a.c"});
+  EXPECT_EQ(deep.err, std::string("velk++: fatal error: spec file "
+                                  "'chain64.specs' is included more than 64 "
+                                  "levels deep\n") +
+                          terminated);
+
   // Directives are not recognised in the install-time file.
   box.write_file(box.prefix() + machine_dir + "/specs",
                  "*lib:\n-lx\n\n%include <y>\n");
