@@ -8,7 +8,9 @@
 #include "options/option_codes.h"
 #include "options/suggestions.h"
 #include "specs/search_paths.h"
+#include "specs/spec_files.h"
 #include "specs/spec_interpreter.h"
+#include "specs/spec_setup.h"
 #include "specs/switches.h"
 #include "support/configuration.h"
 #include "support/environment.h"
@@ -214,7 +216,9 @@ bool driver_handle_option(option_values*, option_values_set*,
 
   switch (code) {
   case option_code("-dumpspecs"):
-    // The built-in specs arrive with the spec language.
+    // Spec files are not read yet: this is the built-in set.
+    install_builtin_specs(verbose_requested());
+    write_spec_dump();
     exit_after_query();
   case option_code("-dumpversion"):
   case option_code("-dumpfullversion"):

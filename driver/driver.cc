@@ -151,6 +151,7 @@ void driver::set_up_specs(int argc, char** argv) {
   request.verbose = verbose_requested();
   request.no_sysroot_suffix = s.no_sysroot_suffix;
   request.compare_debug_second = s.compare_debug_second;
+  request.user_spec_files = s.user_specs;
   prepare_specs(request);
 }
 

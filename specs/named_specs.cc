@@ -2,6 +2,9 @@
 
 #include "diagnostics/internal_check.h"
 
+#include <string_view>
+#include <unordered_map>
+
 namespace velk {
 
 namespace {
@@ -11,23 +14,56 @@ bool is_white_space(char c) {
          c == '\r';
 }
 
+// Name -> first node of that name.  Lookups happen for every definition a
+// spec file makes, so they must not walk the list.  The index notes the
+// list's size and front node; when the list was changed behind its back
+// (cleared by a test, a node added directly) it is rebuilt.
+struct name_index {
+  std::unordered_map<std::string_view, named_spec*> nodes;
+  std::size_t size = 0;
+  const named_spec* front = nullptr;
+};
+
+name_index& index() {
+  static name_index i;
+  return i;
+}
+
+void note_list_shape(name_index& i, const named_spec_list_t& list) {
+  i.size = list.size();
+  i.front = list.empty() ? nullptr : &list.front();
+}
+
+name_index& current_index() {
+  name_index& i = index();
+  named_spec_list_t& list = named_spec_list();
+  const named_spec* front = list.empty() ? nullptr : &list.front();
+  if (i.size == list.size() && i.front == front)
+    return i;
+  i.nodes.clear();
+  i.nodes.reserve(list.size());
+  for (named_spec& spec : list)
+    i.nodes.emplace(spec.name, &spec);
+  note_list_shape(i, list);
+  return i;
+}
+
 named_spec* find_mutable(std::string_view name) {
-  for (named_spec& spec : named_spec_list())
-    if (spec.name.size() == name.size() && spec.name == name)
-      return &spec;
-  return nullptr;
+  name_index& i = current_index();
+  auto it = i.nodes.find(name);
+  return it == i.nodes.end() ? nullptr : it->second;
 }
 
 void set_owned_text(named_spec& spec, std::string text) {
-  auto owned = std::make_unique<const std::string>(std::move(text));
+  auto owned = std::make_unique<std::string>(std::move(text));
   spec.text = *owned;
   spec.owned_text = std::move(owned);
 }
 
 } // namespace
 
-std::vector<named_spec>& named_spec_list() {
-  static std::vector<named_spec> list;
+named_spec_list_t& named_spec_list() {
+  static named_spec_list_t list;
   return list;
 }
 
@@ -36,10 +72,9 @@ const named_spec* find_named_spec(std::string_view name) {
 }
 
 void link_builtin_specs() {
-  std::vector<named_spec>& list = named_spec_list();
+  named_spec_list_t& list = named_spec_list();
   if (!list.empty())
     return;
-  list.reserve(builtin_spec_count + 8);
   for (std::size_t id = 0; id < builtin_spec_count; ++id) {
     const builtin_named_spec builtin = builtin_spec(id);
     named_spec& spec = list.emplace_back();
@@ -47,26 +82,56 @@ void link_builtin_specs() {
     spec.text = builtin.text;
     spec.default_text = builtin.text;
   }
+  // A list emptied and filled again may look unchanged to the index.
+  index().size = static_cast<std::size_t>(-1);
+  current_index();
 }
+
+namespace {
+
+named_spec& add_at_head(std::string_view name) {
+  named_spec_list_t& list = named_spec_list();
+  name_index& i = current_index();
+  named_spec& spec = list.emplace_front();
+  spec.name = std::string(name);
+  i.nodes.emplace(spec.name, &spec);
+  note_list_shape(i, list);
+  return spec;
+}
+
+} // namespace
 
 void set_named_spec(std::string_view name, std::string_view text, bool user) {
   link_builtin_specs();
   named_spec* spec = find_mutable(name);
-  if (spec == nullptr) {
-    std::vector<named_spec>& list = named_spec_list();
-    named_spec fresh;
-    fresh.name = std::string(name);
-    spec = &*list.insert(list.begin(), std::move(fresh));
-  }
-  std::string new_text;
+  if (spec == nullptr)
+    spec = &add_at_head(name);
   if (text.size() >= 2 && text[0] == '+' && is_white_space(text[1])) {
-    new_text = std::string(spec->text);
-    new_text += text.substr(1);
+    text.remove_prefix(1);
+    if (spec->owned_text && spec->text.data() == spec->owned_text->data()) {
+      spec->owned_text->append(text);
+      spec->text = *spec->owned_text;
+    } else {
+      std::string joined(spec->text);
+      joined += text;
+      set_owned_text(*spec, std::move(joined));
+    }
   } else {
-    new_text = std::string(text);
+    set_owned_text(*spec, std::string(text));
   }
-  set_owned_text(*spec, std::move(new_text));
   spec->user = user;
+}
+
+void move_named_spec_text(std::string_view from, std::string_view to,
+                          bool user) {
+  link_builtin_specs();
+  named_spec* old_spec = find_mutable(from);
+  VELK_ASSERT(old_spec != nullptr && find_mutable(to) == nullptr);
+  named_spec& new_spec = add_at_head(to);
+  new_spec.text = old_spec->text;
+  new_spec.owned_text = std::move(old_spec->owned_text);
+  new_spec.user = user;
+  old_spec->text = std::string_view();
 }
 
 void set_static_spec(builtin_spec_id id, std::string text) {

@@ -5,6 +5,7 @@
 #include "specs/multilib.h"
 #include "specs/named_specs.h"
 #include "specs/search_paths.h"
+#include "specs/spec_files.h"
 #include "specs/spec_interpreter.h"
 #include "specs/spec_validation.h"
 #include "support/configuration.h"
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 namespace velk {
 
@@ -89,7 +91,7 @@ void set_link_command_spec(std::string text) {
 }
 
 void install_builtin_specs(bool verbose) {
-  std::vector<named_spec>& list = named_spec_list();
+  named_spec_list_t& list = named_spec_list();
   if (!list.empty())
     return;
   if (verbose)
@@ -111,11 +113,25 @@ void prepare_specs(const spec_setup_request& request) {
   for (std::size_t i = 0; i < builtin_compiler_count; ++i)
     table.push_back(builtin_compiler(i));
 
-  // An install-time "specs" file in the start-file directories would be
-  // read here in place of the built-in specs, and the one in the standard
-  // library directory after them; spec files are not read yet, so the
-  // built-in specs are what there is.
-  install_builtin_specs(request.verbose);
+  // %:include reads spec files that are neither main nor user files.
+  set_spec_file_verbose(request.verbose);
+  set_spec_file_reader(
+      [](const std::string& path) { read_spec_file(path, false, false); });
+
+  // An install-time "specs" file in the start-file directories carries the
+  // final texts (as -dumpspecs wrote them) in place of the built-in ones;
+  // the one in the standard library directory is read after it.
+  search_lists& lists = search_paths();
+  if (std::optional<std::string> main_file =
+          find_file_in(lists.startfile, "specs", access_mode::read, true))
+    read_spec_file(*main_file, true, false);
+  else
+    install_builtin_specs(request.verbose);
+  std::string standard_specs(config::standard_exec_prefix);
+  standard_specs += config::machine_only_suffix;
+  standard_specs += "specs";
+  if (access(standard_specs.c_str(), R_OK) == 0)
+    read_spec_file(standard_specs, true, false);
 
   for (std::size_t i = 0; i < driver_self_spec_count; ++i)
     apply_self_spec(driver_self_spec(i));
@@ -136,7 +152,12 @@ void prepare_specs(const spec_setup_request& request) {
                          p.sysroot_headers_suffix);
   add_startfile_defaults();
 
-  // The files of -specs= are read here once spec files are supported.
+  // The user's spec files, in command-line order.
+  for (const std::string& name : request.user_spec_files) {
+    std::optional<std::string> found =
+        find_file_in(lists.startfile, name, access_mode::read, true);
+    read_spec_file(found ? *found : name, false, true);
+  }
 
   for (const named_spec& spec : named_spec_list())
     if (spec.name == "self_spec" && !spec.text.empty())

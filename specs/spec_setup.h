@@ -7,6 +7,7 @@
 #include "specs/builtin_specs.h"
 #include "specs/switches.h"
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,9 +29,10 @@ void set_link_command_spec(std::string text);
 void install_builtin_specs(bool verbose);
 
 struct spec_setup_request {
-  bool verbose = false;              // -v or -###
-  bool no_sysroot_suffix = false;    // --no-sysroot-suffix
-  bool compare_debug_second = false; // -fcompare-debug-second
+  bool verbose = false;                     // -v or -###
+  bool no_sysroot_suffix = false;           // --no-sysroot-suffix
+  bool compare_debug_second = false;        // -fcompare-debug-second
+  std::vector<std::string> user_spec_files; // -specs=, in order
 };
 
 // The switch table of the second, debug-toggled compilation of

@@ -48,7 +48,7 @@ TEST_F(SpecSetup, SetNamedSpec) {
   // The first definition links the built-in specs; a new name goes to the
   // head of the list, a known one is changed in place.
   set_named_spec("mine", "-a");
-  const std::vector<named_spec>& list = named_spec_list();
+  const named_spec_list_t& list = named_spec_list();
   ASSERT_EQ(list.size(), builtin_spec_count + 1);
   EXPECT_EQ(list.front().name, "mine");
   EXPECT_EQ(list[1].name, "asm");
@@ -83,7 +83,7 @@ TEST_F(SpecSetup, SetStaticSpec) {
 
 TEST_F(SpecSetup, InstallBuiltinSpecs) {
   install_builtin_specs(false);
-  const std::vector<named_spec>& list = named_spec_list();
+  const named_spec_list_t& list = named_spec_list();
   ASSERT_EQ(list.size(), builtin_spec_count + 1);
   EXPECT_EQ(list.front().name, "asm");
   EXPECT_EQ(list[builtin_spec_count - 1].name, "self_spec");
