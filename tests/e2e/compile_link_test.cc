@@ -351,16 +351,22 @@ TEST(CompileAndLink, SaveTempsNeverOverwritesTheInput) {
 // up to date.
 TEST(CompileAndLink, FailedLinkRemovesItsOutput) {
   sandbox box;
-  box.write_file("d.o", "");
-  box.write_file("prog", "an old program\n");
   tool_behaviour fail;
   fail.exit_status = 1;
   fail.create_output = false;
   box.set_behaviour("sheaf2", fail);
-  run_result r = box.run({"d.o", "-o", "prog"});
-  EXPECT_EQ(r.exit_status, 1);
-  EXPECT_FALSE(box.exists("prog"));
-  EXPECT_TRUE(box.exists("d.o"));
+  // With -o, and the default name the linker writes without one.
+  for (const char* program : {"prog", "a.out"}) {
+    box.write_file("d.o", "");
+    box.write_file(program, "an old program\n");
+    std::vector<std::string> args = {"d.o"};
+    if (std::string(program) != "a.out")
+      args.insert(args.end(), {"-o", program});
+    run_result r = box.run(args);
+    EXPECT_EQ(r.exit_status, 1) << program;
+    EXPECT_FALSE(box.exists(program)) << program;
+    EXPECT_TRUE(box.exists("d.o")) << program;
+  }
 }
 
 } // namespace

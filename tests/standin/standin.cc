@@ -12,6 +12,8 @@
 //   stdout <text>    print text (with \n and \\ escapes) on standard output
 //   stderr <text>    the same on standard error
 //   no-output 1      do not create the -o file
+//   unless-arg <a>   the directives of this program do not apply to a call
+//                    that has the argument <a>
 //
 // Log record:
 //   call <program>
@@ -69,8 +71,9 @@ struct behaviour {
   bool create_output = true;
 };
 
-behaviour read_control(const std::string& program) {
+behaviour read_control(const std::string& program, int argc, char** argv) {
   behaviour b;
+  bool exempt = false;
   const char* path = std::getenv("VELK_STANDIN_CONTROL");
   if (path == nullptr)
     return b;
@@ -104,6 +107,9 @@ behaviour read_control(const std::string& program) {
       b.err_text += value;
     else if (key == "no-output")
       b.create_output = false;
+    else if (key == "unless-arg")
+      for (int i = 1; i < argc; ++i)
+        exempt = exempt || value == argv[i];
   };
   while ((c = std::fgetc(f)) != EOF) {
     if (c == '\n') {
@@ -116,7 +122,7 @@ behaviour read_control(const std::string& program) {
   if (!line.empty())
     handle(line);
   std::fclose(f);
-  return b;
+  return exempt ? behaviour{} : b;
 }
 
 const char* sigint_disposition() {
@@ -157,7 +163,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  behaviour b = read_control(program);
+  behaviour b = read_control(program, argc, argv);
 
   // A stage of a pipeline gets its input on standard input; read it all so
   // that the writer never sees a closed pipe.
