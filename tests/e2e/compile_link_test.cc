@@ -56,6 +56,7 @@ shown_run show(sandbox& box, std::vector<std::string> args) {
       line.pop_back(); // the newline
       s.commands.push_back(line);
     } else if (!line.starts_with("SHEAF_") &&
+               !line.starts_with("VELK_EXEC_PREFIX=") &&
                !line.starts_with("COMPILER_PATH=") &&
                !line.starts_with("LIBRARY_PATH=") &&
                line != "Using built-in specs.\n") {

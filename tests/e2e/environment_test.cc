@@ -45,9 +45,9 @@ TEST(Environment, ExportedInOrderAndShownByVerbose) {
   ASSERT_EQ(r.programs(),
             (std::vector<std::string>{"tarn1xx", "as", "sheaf2"}));
   const std::vector<std::string> expected = {
-      "SHEAF_AS_OPTIONS", "SHEAF_VELK", "SHEAF_LOOMER", "SHEAF_VELK_OPTIONS",
-      "SHEAF_VELK_OPTIONS", "MAKEFLAGS", "COMPILER_PATH", "LIBRARY_PATH",
-      "SHEAF_VELK_OPTIONS",
+      "VELK_EXEC_PREFIX", "SHEAF_AS_OPTIONS", "SHEAF_VELK", "SHEAF_LOOMER",
+      "SHEAF_VELK_OPTIONS", "SHEAF_VELK_OPTIONS", "MAKEFLAGS", "COMPILER_PATH",
+      "LIBRARY_PATH", "SHEAF_VELK_OPTIONS",
       // Refreshed once more at the end of the link spec.
       "SHEAF_VELK_OPTIONS"};
   EXPECT_EQ(shown_variables(r.err), expected) << r.err;
@@ -61,6 +61,8 @@ TEST(Environment, ExportedInOrderAndShownByVerbose) {
                   .starts_with("'-v' '-D' 'Q=it'\\''s' '-o' 'prog' "))
       << compile.env.at("SHEAF_VELK_OPTIONS");
   EXPECT_EQ(compile.env.at("SHEAF_VELK"), box.driver());
+  EXPECT_EQ(compile.env.at("VELK_EXEC_PREFIX"),
+            box.prefix() + "/bin/../lib/velk/");
   EXPECT_EQ(compile.env.at("SHEAF_LOOMER"),
             box.prefix() + "/bin/../libexec/velk/aarch64-portbld-freebsd14.3/"
                            "13.3.0/loomer");
