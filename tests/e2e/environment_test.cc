@@ -241,5 +241,30 @@ TEST(Environment, InputsReachingTheLink) {
   EXPECT_TRUE(box.list_dir(box.tmp()).empty());
 }
 
+// Help from the tools runs no link; without the plug-in a missing
+// libweft.so does not matter.
+TEST(Environment, LinkOrNot) {
+  sandbox box;
+  box.write_file("d.o", "");
+  run_result r = box.run({"--help=optimizers", "d.o"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_TRUE(r.calls.empty()) << r.programs().front();
+  r = box.run({"--help=optimizers"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  ASSERT_EQ(r.programs(), (std::vector<std::string>{"tarn1", "as"}));
+  EXPECT_NE(r.calls[0].joined_args().find(" --help=optimizers "),
+            std::string::npos)
+      << r.calls[0].joined_args();
+  box.clear_calls();
+  ASSERT_EQ(unlink((box.exec_dir() + "/libweft.so").c_str()), 0);
+  r = box.run({"-fno-use-linker-plugin", "d.o"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.programs(), std::vector<std::string>{"sheaf2"});
+  r = box.run({"d.o"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "velk++: fatal error: '-fuse-linker-plugin', but "
+                   "libweft.so not found\ncompilation terminated.\n");
+}
+
 } // namespace
 } // namespace velk::test

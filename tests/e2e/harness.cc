@@ -163,6 +163,8 @@ void sandbox::set_behaviour(const std::string& program,
     t += program + " stderr " + log_escape(*b.err) + "\n";
   if (!b.create_output)
     t += program + " no-output 1\n";
+  if (b.dump)
+    t += program + " dump " + log_escape(*b.dump) + "\n";
   if (b.unless_arg)
     t += program + " unless-arg " + log_escape(*b.unless_arg) + "\n";
   std::ofstream(control_, std::ios::trunc) << t;

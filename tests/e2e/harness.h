@@ -54,6 +54,8 @@ struct tool_behaviour {
   std::optional<std::string> out;
   std::optional<std::string> err;
   bool create_output = true;
+  // Written to the file of -fdump-final-insns=.
+  std::optional<std::string> dump;
   // The behaviour applies only to calls without this argument.
   std::optional<std::string> unless_arg;
 };

@@ -174,6 +174,39 @@ TEST(Running, ReportBugKeepsTheReproducedCrash) {
   EXPECT_EQ(box.list_dir(box.work()), std::vector<std::string>{"a.cc"});
 }
 
+// -fcompare-debug compares the final instruction dumps of both
+// compilations: alike they pass in silence, different they fail the input
+// and its object is removed.
+TEST(Running, CompareDebugDumps) {
+  struct {
+    const char* name;
+    tool_behaviour compiler;
+    int status;
+    std::string err;
+    std::vector<std::string> left;
+  } cases[] = {
+      {"alike", {.dump = "insns\n"}, 0, "", {"a.cc", "x.o"}},
+      {"different",
+       {.dump = "insns\n", .unless_arg = "-fcompare-debug-second"},
+       1,
+       "velk++: error: a.cc: '-fcompare-debug' failure (length)\n",
+       {"a.cc"}},
+  };
+  for (const auto& c : cases) {
+    sandbox box;
+    box.write_file("a.cc", "\n");
+    box.set_behaviour("tarn1xx", c.compiler);
+    run_result r = box.run({"-fcompare-debug", "-c", "a.cc", "-o", "x.o"});
+    EXPECT_EQ(r.exit_status, c.status) << c.name;
+    EXPECT_EQ(r.err, c.err) << c.name;
+    EXPECT_EQ(r.programs(),
+              (std::vector<std::string>{"tarn1xx", "as", "tarn1xx"}))
+        << c.name;
+    EXPECT_EQ(box.list_dir(box.work()), c.left) << c.name;
+    EXPECT_TRUE(box.list_dir(box.tmp()).empty()) << c.name;
+  }
+}
+
 // A SIGINT the parent ignores stays ignored in the tools.
 TEST(Running, IgnoredInterruptStaysIgnored) {
   sandbox box;

@@ -12,6 +12,7 @@
 //   stdout <text>    print text (with \n and \\ escapes) on standard output
 //   stderr <text>    the same on standard error
 //   no-output 1      do not create the -o file
+//   dump <text>      write text to the file named by -fdump-final-insns=
 //   unless-arg <a>   the directives of this program do not apply to a call
 //                    that has the argument <a>
 //
@@ -68,6 +69,7 @@ struct behaviour {
   long sleep_ms = 0;
   std::string out_text;
   std::string err_text;
+  std::string dump_text;
   bool create_output = true;
 };
 
@@ -105,6 +107,8 @@ behaviour read_control(const std::string& program, int argc, char** argv) {
       b.out_text += value;
     else if (key == "stderr")
       b.err_text += value;
+    else if (key == "dump")
+      b.dump_text += value;
     else if (key == "no-output")
       b.create_output = false;
     else if (key == "unless-arg")
@@ -191,6 +195,21 @@ int main(int argc, char** argv) {
       int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd >= 0) {
         write_all(fd, "standin output of " + program + "\n");
+        close(fd);
+      }
+    }
+  }
+
+  if (!b.dump_text.empty()) {
+    constexpr std::string_view dump_option = "-fdump-final-insns=";
+    for (int i = 1; i < argc; ++i) {
+      std::string_view arg = argv[i];
+      if (!arg.starts_with(dump_option))
+        continue;
+      const std::string dump(arg.substr(dump_option.size()));
+      int fd = open(dump.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) {
+        write_all(fd, b.dump_text);
         close(fd);
       }
     }
