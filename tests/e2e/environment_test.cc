@@ -88,14 +88,21 @@ TEST(Environment, Loomer) {
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.calls.at(0).env.count("SHEAF_LOOMER"), 0u);
 
-  const std::string dir = box.work() + "/my tools";
+  const std::string dir = box.work() + "/my tools %d";
   box.write_file(dir + "/loomer", "");
   ASSERT_EQ(chmod((dir + "/loomer").c_str(), 0755), 0);
   box.clear_calls();
   r = box.run({"-B", dir + "/", "a.cc"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.calls.at(0).env.at("SHEAF_LOOMER"),
-            box.work() + "/my\\ tools/loomer");
+            box.work() + "/my\\ tools\\ %d/loomer");
+  // The link gets the exact path, and nothing in it marks the file for
+  // deletion.
+  EXPECT_NE(
+      r.calls.back().joined_args().find(" -plugin-opt=" + dir + "/loomer "),
+      std::string::npos)
+      << r.calls.back().joined_args();
+  EXPECT_TRUE(box.exists(dir + "/loomer"));
 }
 
 // -fcompare-debug fixes the build time for both compilations, without
@@ -161,6 +168,47 @@ TEST(Environment, DumpNames) {
                                                             << compile;
     const std::string& options = r.calls.back().env.at("SHEAF_VELK_OPTIONS");
     EXPECT_TRUE(options.ends_with(c.dump_dir)) << line << "\n" << options;
+  }
+}
+
+// Where -save-temps keeps the intermediate files.
+TEST(Environment, SaveTempsLocations) {
+  using names = std::vector<std::string>;
+  struct {
+    std::vector<std::string> args;
+    names work, out;
+  } cases[] = {
+      {{"-save-temps", "-c", "foo.cc", "-o", "out/foo.o"},
+       {"bar.cc", "foo.cc", "out"},
+       {"foo.ii", "foo.o", "foo.s"}},
+      {{"-save-temps=obj", "-c", "foo.cc", "-o", "out/foo.o"},
+       {"bar.cc", "foo.cc", "out"},
+       {"foo.ii", "foo.o", "foo.s"}},
+      {{"-save-temps=cwd", "-c", "foo.cc", "-o", "out/foo.o"},
+       {"bar.cc", "foo.cc", "foo.ii", "foo.s", "out"},
+       {"foo.o"}},
+      {{"-save-temps", "foo.cc", "bar.cc"},
+       {"a-bar.ii", "a-bar.o", "a-bar.s", "a-foo.ii", "a-foo.o", "a-foo.s",
+        "bar.cc", "foo.cc", "out"},
+       {}},
+      {{"-save-temps=obj", "foo.cc", "-o", "out/prog"},
+       {"bar.cc", "foo.cc", "out"},
+       {"prog", "prog-foo.ii", "prog-foo.o", "prog-foo.s"}},
+  };
+  for (const auto& c : cases) {
+    sandbox box;
+    box.write_file("foo.cc", "\n");
+    box.write_file("out/.keep");
+    box.write_file("bar.cc", "\n");
+    ASSERT_EQ(unlink((box.work() + "/out/.keep").c_str()), 0);
+    run_result r = box.run(c.args);
+    std::string line;
+    for (const std::string& arg : c.args)
+      line += " " + arg;
+    EXPECT_EQ(r.exit_status, 0) << line << "\n" << r.err;
+    EXPECT_EQ(box.list_dir(box.work()), c.work) << line;
+    EXPECT_EQ(box.list_dir("out"), c.out) << line;
+    EXPECT_TRUE(box.list_dir(box.tmp()).empty()) << line;
   }
 }
 
