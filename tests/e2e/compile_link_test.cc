@@ -368,6 +368,14 @@ TEST(CompileAndLink, FailedLinkRemovesItsOutput) {
     EXPECT_FALSE(box.exists(program)) << program;
     EXPECT_TRUE(box.exists("d.o")) << program;
   }
+  // A link run for its help only writes no program, so it deletes none.
+  box.write_file("a.out", "an old program\n");
+  for (const char* help : {"--help", "--target-help"}) {
+    run_result r = box.run({help});
+    EXPECT_TRUE(box.exists("a.out")) << help;
+    EXPECT_EQ(r.calls.empty() ? "" : r.calls.back().program, "sheaf2") << help;
+    box.clear_calls();
+  }
 }
 
 } // namespace
