@@ -484,8 +484,6 @@ void process_command(std::vector<decoded_option>& decoded, const char* argv0) {
     if (std::optional<std::string> libexec =
             relocate_prefix(argv0, bin_prefix, libexec_std, resolve_links))
       p.libexec_prefix = *libexec;
-    if (p.exec_prefix)
-      env.xput("VELK_EXEC_PREFIX=" + *p.exec_prefix);
   } else {
     p.exec_prefix = *exec_prefix_env;
     if (std::optional<std::string> libexec = relocate_prefix(
@@ -534,6 +532,12 @@ void process_command(std::vector<decoded_option>& decoded, const char* argv0) {
     read_cmdline_option(&global_options, &global_options_set, d,
                         unknown_location, OPTF_DRIVER, handlers, global_engine);
   }
+
+  // A prefix derived from where the program runs is handed on, now that -v
+  // is known and can show it.
+  env.set_verbose(verbose_requested());
+  if (!exec_prefix_env && p.exec_prefix)
+    env.xput("VELK_EXEC_PREFIX=" + *p.exec_prefix);
 
   if (global_options.debug_toggle)
     global_options.debug_info_level =

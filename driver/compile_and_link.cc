@@ -329,9 +329,12 @@ void run_link_phase(const char* argv0) {
     if (!s.dump.compile_only) {
       set_link_specs(argv0);
       // A failed link must not leave a broken program behind for the next
-      // build to take as up to date.
-      if (s.dump.output_name && is_real_output(*s.dump.output_name))
-        note_temp_file(*s.dump.output_name, false, true);
+      // build to take as up to date; without -o the linker writes a.out.
+      // A link run only for its help writes no program and deletes none.
+      const std::string program = s.dump.output_name.value_or("a.out");
+      if (is_real_output(program) && !s.help_requested &&
+          !s.version_requested && s.subprocess_help == 0)
+        note_temp_file(program, false, true);
     }
     // Where the linker front-end finds programs and libraries.
     environment().xput(

@@ -136,7 +136,6 @@ void driver::set_up_specs(int argc, char** argv) {
   set_execute_hook(execute);
   set_self_spec_option_hook(handle_self_spec_option);
   process_command(decoded_, argc > 0 ? argv[0] : "");
-  environment().set_verbose(verbose_requested());
 
   // What the spec interpreter reads from the command line.
   const driver_settings& s = settings();

@@ -58,6 +58,7 @@ shown_run show(sandbox& box, std::vector<std::string> args) {
       line.pop_back(); // the newline
       s.commands.push_back(line);
     } else if (!line.starts_with("SHEAF_") &&
+               !line.starts_with("VELK_EXEC_PREFIX=") &&
                !line.starts_with("COMPILER_PATH=") &&
                !line.starts_with("LIBRARY_PATH=") &&
                line != "Using built-in specs.\n" && !is_banner_line(line)) {
@@ -351,16 +352,30 @@ TEST(CompileAndLink, SaveTempsNeverOverwritesTheInput) {
 // up to date.
 TEST(CompileAndLink, FailedLinkRemovesItsOutput) {
   sandbox box;
-  box.write_file("d.o", "");
-  box.write_file("prog", "an old program\n");
   tool_behaviour fail;
   fail.exit_status = 1;
   fail.create_output = false;
   box.set_behaviour("sheaf2", fail);
-  run_result r = box.run({"d.o", "-o", "prog"});
-  EXPECT_EQ(r.exit_status, 1);
-  EXPECT_FALSE(box.exists("prog"));
-  EXPECT_TRUE(box.exists("d.o"));
+  // With -o, and the default name the linker writes without one.
+  for (const char* program : {"prog", "a.out"}) {
+    box.write_file("d.o", "");
+    box.write_file(program, "an old program\n");
+    std::vector<std::string> args = {"d.o"};
+    if (std::string(program) != "a.out")
+      args.insert(args.end(), {"-o", program});
+    run_result r = box.run(args);
+    EXPECT_EQ(r.exit_status, 1) << program;
+    EXPECT_FALSE(box.exists(program)) << program;
+    EXPECT_TRUE(box.exists("d.o")) << program;
+  }
+  // A link run for its help only writes no program, so it deletes none.
+  box.write_file("a.out", "an old program\n");
+  for (const char* help : {"--help", "--target-help"}) {
+    run_result r = box.run({help});
+    EXPECT_TRUE(box.exists("a.out")) << help;
+    EXPECT_EQ(r.calls.empty() ? "" : r.calls.back().program, "sheaf2") << help;
+    box.clear_calls();
+  }
 }
 
 } // namespace

@@ -163,6 +163,10 @@ void sandbox::set_behaviour(const std::string& program,
     t += program + " stderr " + log_escape(*b.err) + "\n";
   if (!b.create_output)
     t += program + " no-output 1\n";
+  if (b.dump)
+    t += program + " dump " + log_escape(*b.dump) + "\n";
+  if (b.unless_arg)
+    t += program + " unless-arg " + log_escape(*b.unless_arg) + "\n";
   std::ofstream(control_, std::ios::trunc) << t;
 }
 
@@ -333,8 +337,18 @@ run_result sandbox::run(const std::vector<std::string>& args,
   timespec start;
   clock_gettime(CLOCK_MONOTONIC, &start);
   bool killed = false;
+  bool signalled = opts.send_signal == 0;
   while (open_count > 0) {
-    int ready = poll(fds, 2, 1000);
+    if (!signalled) {
+      for (const tool_call& call : calls()) {
+        if (call.program == opts.signal_on_call) {
+          kill(pid, opts.send_signal);
+          signalled = true;
+          break;
+        }
+      }
+    }
+    int ready = poll(fds, 2, signalled ? 1000 : 20);
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     if (!killed && now.tv_sec - start.tv_sec > opts.timeout_seconds) {

@@ -45,6 +45,10 @@ struct run_options {
   bool stderr_terminal = false;   // standard error on a terminal
   std::string stdin_text;         // fed to standard input
   int timeout_seconds = 60;
+  // Sends this signal to the driver once `signal_on_call` has logged a call
+  // (the program is then usually asleep, see tool_behaviour::sleep_ms).
+  int send_signal = 0;
+  std::string signal_on_call;
 };
 
 // What a stand-in program does when called.
@@ -55,6 +59,10 @@ struct tool_behaviour {
   std::optional<std::string> out;
   std::optional<std::string> err;
   bool create_output = true;
+  // Written to the file of -fdump-final-insns=.
+  std::optional<std::string> dump;
+  // The behaviour applies only to calls without this argument.
+  std::optional<std::string> unless_arg;
 };
 
 class sandbox {

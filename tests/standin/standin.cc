@@ -12,6 +12,9 @@
 //   stdout <text>    print text (with \n and \\ escapes) on standard output
 //   stderr <text>    the same on standard error
 //   no-output 1      do not create the -o file
+//   dump <text>      write text to the file named by -fdump-final-insns=
+//   unless-arg <a>   the directives of this program do not apply to a call
+//                    that has the argument <a>
 //
 // Log record:
 //   call <program>
@@ -66,11 +69,13 @@ struct behaviour {
   long sleep_ms = 0;
   std::string out_text;
   std::string err_text;
+  std::string dump_text;
   bool create_output = true;
 };
 
-behaviour read_control(const std::string& program) {
+behaviour read_control(const std::string& program, int argc, char** argv) {
   behaviour b;
+  bool exempt = false;
   const char* path = std::getenv("VELK_STANDIN_CONTROL");
   if (path == nullptr)
     return b;
@@ -102,8 +107,13 @@ behaviour read_control(const std::string& program) {
       b.out_text += value;
     else if (key == "stderr")
       b.err_text += value;
+    else if (key == "dump")
+      b.dump_text += value;
     else if (key == "no-output")
       b.create_output = false;
+    else if (key == "unless-arg")
+      for (int i = 1; i < argc; ++i)
+        exempt = exempt || value == argv[i];
   };
   while ((c = std::fgetc(f)) != EOF) {
     if (c == '\n') {
@@ -116,7 +126,7 @@ behaviour read_control(const std::string& program) {
   if (!line.empty())
     handle(line);
   std::fclose(f);
-  return b;
+  return exempt ? behaviour{} : b;
 }
 
 const char* sigint_disposition() {
@@ -157,7 +167,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  behaviour b = read_control(program);
+  behaviour b = read_control(program, argc, argv);
 
   // A stage of a pipeline gets its input on standard input; read it all so
   // that the writer never sees a closed pipe.
@@ -185,6 +195,21 @@ int main(int argc, char** argv) {
       int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd >= 0) {
         write_all(fd, "standin output of " + program + "\n");
+        close(fd);
+      }
+    }
+  }
+
+  if (!b.dump_text.empty()) {
+    constexpr std::string_view dump_option = "-fdump-final-insns=";
+    for (int i = 1; i < argc; ++i) {
+      std::string_view arg = argv[i];
+      if (!arg.starts_with(dump_option))
+        continue;
+      const std::string dump(arg.substr(dump_option.size()));
+      int fd = open(dump.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) {
+        write_all(fd, b.dump_text);
         close(fd);
       }
     }
