@@ -175,6 +175,10 @@ std::optional<host_cpu> read_cpu_description(bool want_features) {
       cpu.extensions = detected_extensions(text);
     }
   }
+  // A read that failed part way would leave the description incomplete
+  // (the Features line not yet seen, say): no guess from half a file.
+  if (in.bad())
+    return std::nullopt;
   if (cpu.parts.empty() || !implementer_known)
     return std::nullopt;
   if (cpu.parts.size() == 1 && cpu.variants.size() != 1)
