@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <fstream>
 #include <limits>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
@@ -141,9 +142,25 @@ struct host_cpu {
 
 std::optional<host_cpu> read_cpu_description(bool want_features) {
   std::optional<std::string> name = environment().getenv("VELK_CPUINFO");
-  std::ifstream in(name ? *name : std::string("/proc/cpuinfo"));
-  if (!in.is_open())
+  std::ifstream file(name ? *name : std::string("/proc/cpuinfo"));
+  if (!file.is_open())
     return std::nullopt;
+  // A CPU description is a few hundred kilobytes even on the largest
+  // hosts; anything far beyond that (a device such as /dev/zero named by
+  // mistake) is not one, and is not read into memory without end.
+  constexpr std::size_t size_limit = std::size_t{16} << 20;
+  std::string content;
+  char chunk[1 << 16];
+  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
+    content.append(chunk, static_cast<std::size_t>(file.gcount()));
+    if (content.size() > size_limit)
+      return std::nullopt;
+  }
+  // A read that failed part way would leave the description incomplete
+  // (the Features line not yet seen, say): no guess from half a file.
+  if (file.bad())
+    return std::nullopt;
+  std::istringstream in(std::move(content));
   host_cpu cpu;
   bool implementer_known = false;
   bool features_seen = false;
