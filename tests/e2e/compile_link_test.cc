@@ -13,57 +13,26 @@ namespace {
 
 constexpr const char* terminated = "compilation terminated.\n";
 
-// What -### showed: the command lines (the lines that start with a blank),
-// with the installed tree written "$P" (the driver reaches it as
-// PREFIX/bin/..), and each temporary file name "$T1", "$T2"... in order of
-// first appearance, keeping its suffix; and the rest of standard error
-// (without the environment settings, the spec notice and the configuration
-// banner).
-struct shown_run {
+// What -### showed, with the spec notice and the configuration banner
+// dropped from the notes, which then hold only the diagnostics.
+struct shown_diagnostics {
   int exit_status = -1;
   std::vector<std::string> commands;
   std::string diagnostics;
 };
 
-std::string replace_all(std::string text, const std::string& from,
-                        const std::string& to) {
-  for (std::size_t at = text.find(from); at != std::string::npos;
-       at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
-shown_run show(sandbox& box, std::vector<std::string> args) {
-  args.insert(args.begin(), "-###");
-  run_result r = box.run(args);
-  shown_run s;
-  s.exit_status = r.exit_status;
-  std::map<std::string, std::string> temps;
-  const std::string temp_dir = box.tmp() + "/cc";
+shown_diagnostics show_diagnostics(sandbox& box,
+                                   std::vector<std::string> args) {
+  shown_run r = ::velk::test::show(box, std::move(args));
+  shown_diagnostics s{r.exit_status, std::move(r.commands), {}};
   std::size_t start = 0;
-  while (start < r.err.size()) {
-    std::size_t end = r.err.find('\n', start);
-    end = end == std::string::npos ? r.err.size() : end + 1;
-    std::string line = r.err.substr(start, end - start);
-    start = end;
-    if (line.starts_with(' ')) {
-      line = replace_all(line, box.prefix() + "/bin/..", "$P");
-      for (std::size_t at = line.find(temp_dir); at != std::string::npos;
-           at = line.find(temp_dir, at)) {
-        const std::string name = line.substr(at, temp_dir.size() + 6);
-        auto [it, added] =
-            temps.emplace(name, "$T" + std::to_string(temps.size() + 1));
-        line.replace(at, name.size(), it->second);
-      }
-      line.pop_back(); // the newline
-      s.commands.push_back(line);
-    } else if (!line.starts_with("SHEAF_") &&
-               !line.starts_with("VELK_EXEC_PREFIX=") &&
-               !line.starts_with("COMPILER_PATH=") &&
-               !line.starts_with("LIBRARY_PATH=") &&
-               line != "Using built-in specs.\n" && !is_banner_line(line)) {
+  while (start < r.notes.size()) {
+    std::size_t end = r.notes.find('\n', start);
+    end = end == std::string::npos ? r.notes.size() : end + 1;
+    std::string_view line(r.notes.data() + start, end - start);
+    if (line != "Using built-in specs.\n" && !is_banner_line(line))
       s.diagnostics += line;
-    }
+    start = end;
   }
   return s;
 }
@@ -75,7 +44,7 @@ std::string program_of(const std::string& command) {
   return path.substr(path.rfind('/') + 1);
 }
 
-std::vector<std::string> programs_of(const shown_run& s) {
+std::vector<std::string> programs_of(const shown_diagnostics& s) {
   std::vector<std::string> programs;
   for (const std::string& command : s.commands)
     programs.push_back(program_of(command));
@@ -93,7 +62,8 @@ const std::string lib_dir = "$P/lib/velk/aarch64-portbld-freebsd14.3/13.3.0";
 TEST(CompileAndLink, HelloWorld) {
   sandbox box;
   box.write_file("hello.cc", "int main() {}\n");
-  shown_run s = show(box, {"-O2", "hello.cc", "-o", "hello"});
+  shown_diagnostics s =
+      show_diagnostics(box, {"-O2", "hello.cc", "-o", "hello"});
   EXPECT_EQ(s.exit_status, 0);
   EXPECT_EQ(s.diagnostics, "");
   const std::vector<std::string> expected = {
@@ -163,7 +133,7 @@ TEST(CompileAndLink, ProgramsPerInput) {
       {{"-c", "hello.cc", "d.o"}, {"tarn1xx", "as"}},
   };
   for (const auto& c : cases) {
-    shown_run s = show(box, c.args);
+    shown_diagnostics s = show_diagnostics(box, c.args);
     std::string line;
     for (const std::string& arg : c.args)
       line += " " + arg;
@@ -177,21 +147,21 @@ TEST(CompileAndLink, OutputsAndLinkerInputs) {
   for (const char* file : {"hello.cc", "a.c", "d.o", "data.xyz"})
     box.write_file(file, "\n");
   // -c names the object after the source; -S the assembler file.
-  shown_run s = show(box, {"-c", "hello.cc"});
+  shown_diagnostics s = show_diagnostics(box, {"-c", "hello.cc"});
   ASSERT_EQ(s.commands.size(), 2u);
   EXPECT_TRUE(s.commands[1].ends_with(" -o hello.o $T1.s")) << s.commands[1];
-  s = show(box, {"-S", "hello.cc"});
+  s = show_diagnostics(box, {"-S", "hello.cc"});
   ASSERT_EQ(s.commands.size(), 1u);
   EXPECT_TRUE(s.commands[0].ends_with(" -o hello.s")) << s.commands[0];
   // -E: the preprocessor output goes to standard output.
-  s = show(box, {"-E", "hello.cc"});
+  s = show_diagnostics(box, {"-E", "hello.cc"});
   ASSERT_EQ(s.commands.size(), 1u);
   EXPECT_TRUE(has_word(s.commands[0], "-E")) << s.commands[0];
   EXPECT_FALSE(has_word(s.commands[0], "-o")) << s.commands[0];
 
   // Objects and files of unknown suffixes go to the link as they are, in
   // command-line order with the compiled outputs.
-  s = show(box, {"d.o", "hello.cc", "data.xyz", "a.c"});
+  s = show_diagnostics(box, {"d.o", "hello.cc", "data.xyz", "a.c"});
   ASSERT_EQ(programs_of(s), (std::vector<std::string>{
                                 "tarn1xx", "as", "tarn1xx", "as", "sheaf2"}));
   const std::string& link = s.commands.back();
@@ -200,12 +170,12 @@ TEST(CompileAndLink, OutputsAndLinkerInputs) {
   EXPECT_TRUE(d < h && h < x && x < a && a != std::string::npos) << link;
 
   // -c with an object: it is not linked, and said so.
-  s = show(box, {"-c", "hello.cc", "d.o"});
+  s = show_diagnostics(box, {"-c", "hello.cc", "d.o"});
   EXPECT_EQ(s.exit_status, 0);
   EXPECT_EQ(s.diagnostics,
             "velk++: warning: d.o: linker input file unused because linking "
             "not done\n");
-  s = show(box, {"-c", "hello.cc", "gone.o"});
+  s = show_diagnostics(box, {"-c", "hello.cc", "gone.o"});
   EXPECT_EQ(s.exit_status, 1);
   EXPECT_EQ(s.diagnostics,
             "velk++: warning: gone.o: linker input file unused because "
@@ -239,17 +209,17 @@ TEST(CompileAndLink, Refusals) {
        "velk++: error: language cobol not recognized\n"},
   };
   for (const auto& c : cases) {
-    shown_run s = show(box, c.args);
+    shown_diagnostics s = show_diagnostics(box, c.args);
     EXPECT_EQ(s.exit_status, 1) << c.args[0];
     EXPECT_EQ(s.diagnostics, c.diagnostics) << c.args[0];
     EXPECT_TRUE(s.commands.empty()) << c.args[0];
   }
   // A failing input does not stop the next one; nothing is linked.
-  shown_run s = show(box, {"x.f90", "a.c"});
+  shown_diagnostics s = show_diagnostics(box, {"x.f90", "a.c"});
   EXPECT_EQ(s.exit_status, 1);
   EXPECT_EQ(programs_of(s), (std::vector<std::string>{"tarn1xx", "as"}));
   // With -o and one compilation -c is fine.
-  s = show(box, {"-c", "-o", "x.o", "a.c"});
+  s = show_diagnostics(box, {"-c", "-o", "x.o", "a.c"});
   EXPECT_EQ(s.exit_status, 0);
   ASSERT_EQ(s.commands.size(), 2u);
   EXPECT_TRUE(s.commands[1].ends_with(" -o x.o $T1.s")) << s.commands[1];
@@ -259,8 +229,9 @@ TEST(CompileAndLink, Refusals) {
 TEST(CompileAndLink, SwitchesReachTheirCommand) {
   sandbox box;
   box.write_file("hello.cc", "\n");
-  shown_run s = show(box, {"-DX=1", "-Iinc", "-Wa,--gen-x", "-Wl,--gc-y",
-                           "-lfoo", "hello.cc", "-Lmine"});
+  shown_diagnostics s =
+      show_diagnostics(box, {"-DX=1", "-Iinc", "-Wa,--gen-x", "-Wl,--gc-y",
+                             "-lfoo", "hello.cc", "-Lmine"});
   ASSERT_EQ(programs_of(s),
             (std::vector<std::string>{"tarn1xx", "as", "sheaf2"}));
   // -D and -I reach the compiler with their arguments as separate words.
@@ -275,16 +246,16 @@ TEST(CompileAndLink, SwitchesReachTheirCommand) {
   EXPECT_FALSE(has_word(s.commands[0], "-lfoo"));
   EXPECT_FALSE(has_word(s.commands[1], "--gc-y"));
   // -static and -shared change the start files and libraries.
-  s = show(box, {"-static", "hello.cc"});
+  s = show_diagnostics(box, {"-static", "hello.cc"});
   EXPECT_TRUE(has_word(s.commands.back(), "-Bstatic")) << s.commands.back();
   EXPECT_TRUE(has_word(s.commands.back(), lib_dir + "/crtbeginT.o") ||
               has_word(s.commands.back(), "crtbeginT.o"))
       << s.commands.back();
-  s = show(box, {"-nostdlib", "hello.cc"});
+  s = show_diagnostics(box, {"-nostdlib", "hello.cc"});
   EXPECT_FALSE(has_word(s.commands.back(), "-lc")) << s.commands.back();
   EXPECT_FALSE(has_word(s.commands.back(), lib_dir + "/crt1.o"));
   // Without the plug-in no -plugin; the linker is still sheaf2.
-  s = show(box, {"-fno-use-linker-plugin", "hello.cc"});
+  s = show_diagnostics(box, {"-fno-use-linker-plugin", "hello.cc"});
   EXPECT_FALSE(has_word(s.commands.back(), "-plugin")) << s.commands.back();
   EXPECT_EQ(program_of(s.commands.back()), "sheaf2");
 }
@@ -296,7 +267,7 @@ TEST(CompileAndLink, PluginPathIsExact) {
   box.write_file("hello.cc", "\n");
   const std::string dir = box.work() + "/p %d\\x";
   box.write_file(dir + "/libweft.so", "");
-  shown_run s = show(box, {"-B", dir + "/", "hello.cc"});
+  shown_diagnostics s = show_diagnostics(box, {"-B", dir + "/", "hello.cc"});
   ASSERT_EQ(s.exit_status, 0) << s.diagnostics;
   const std::string shown_path =
       "\"" + dir.substr(0, dir.size() - 2) + "\\\\x/libweft.so\"";
@@ -334,7 +305,7 @@ TEST(CompileAndLink, SaveTempsNeverOverwritesTheInput) {
       {{"-save-temps", "-c", "c.cc"}, "c.ii"},
   };
   for (const auto& c : cases) {
-    shown_run s = show(box, c.args);
+    shown_diagnostics s = show_diagnostics(box, c.args);
     ASSERT_EQ(s.commands.size(), 3u) << c.args.back();
     EXPECT_TRUE(s.commands[0].ends_with(std::string(" -o ") + c.preprocessed))
         << s.commands[0];
@@ -343,7 +314,7 @@ TEST(CompileAndLink, SaveTempsNeverOverwritesTheInput) {
         << s.commands[1];
   }
   // The inputs that need no preprocessing are read as they are.
-  shown_run s = show(box, {"-save-temps", "-c", "a.ii"});
+  shown_diagnostics s = show_diagnostics(box, {"-save-temps", "-c", "a.ii"});
   ASSERT_EQ(s.commands.size(), 2u);
   EXPECT_TRUE(has_word(s.commands[0], "-fpreprocessed a.ii")) << s.commands[0];
 }
@@ -417,7 +388,7 @@ TEST(CompileAndLink, LinkLinePieces) {
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
     args.push_back("hello.cc");
-    shown_run s = show(box, args);
+    shown_diagnostics s = show_diagnostics(box, args);
     ASSERT_FALSE(s.commands.empty()) << args[0];
     const std::string& link = s.commands.back();
     ASSERT_EQ(program_of(link), "sheaf2") << args[0];
@@ -435,24 +406,24 @@ TEST(CompileAndLink, StandardInputAndHeaders) {
   sandbox box;
   box.write_file("x.h", "\n");
   box.write_file("y.hpp", "\n");
-  shown_run s = show(box, {"-E", "-"});
+  shown_diagnostics s = show_diagnostics(box, {"-E", "-"});
   EXPECT_EQ(s.exit_status, 0);
   ASSERT_EQ(programs_of(s), std::vector<std::string>{"tarn1"});
   EXPECT_TRUE(has_word(s.commands[0], "-E")) << s.commands[0];
-  s = show(box, {"-"});
+  s = show_diagnostics(box, {"-"});
   EXPECT_EQ(s.exit_status, 1);
   EXPECT_EQ(s.diagnostics,
             "velk++: error: -E or -x required when input is from standard "
             "input\n");
   for (const char* header : {"x.h", "y.hpp"}) {
-    s = show(box, {"-c", header});
+    s = show_diagnostics(box, {"-c", header});
     EXPECT_EQ(s.exit_status, 0);
     ASSERT_EQ(programs_of(s), std::vector<std::string>{"tarn1xx"});
     EXPECT_TRUE(
         has_word(s.commands[0], "--output-pch " + std::string(header) + ".gch"))
         << s.commands[0];
   }
-  s = show(box, {"-x", "c++-header", "-"});
+  s = show_diagnostics(box, {"-x", "c++-header", "-"});
   EXPECT_EQ(s.exit_status, 1);
   EXPECT_EQ(s.diagnostics,
             "velk++: fatal error: cannot use '-' as input filename for a "
@@ -471,8 +442,8 @@ namespace {
 TEST(CompileAndLink, CompareDebugCompilesTwice) {
   sandbox box;
   box.write_file("a.cc", "\n");
-  shown_run s =
-      show(box, {"-fcompare-debug", "-c", "a.cc", "-o", "x.o", "-MD"});
+  shown_diagnostics s = show_diagnostics(
+      box, {"-fcompare-debug", "-c", "a.cc", "-o", "x.o", "-MD"});
   EXPECT_EQ(s.exit_status, 0) << s.diagnostics;
   EXPECT_EQ(s.diagnostics,
             "velk++: note: recompiling with '-fcompare-debug'\n");
@@ -499,7 +470,7 @@ TEST(CompileAndLink, CompareDebugCompilesTwice) {
   EXPECT_TRUE(has_word(second, seed_word)) << second;
 
   // -fcompare-debug-second alone is the second compilation only.
-  s = show(box, {"-fcompare-debug-second", "-c", "a.cc"});
+  s = show_diagnostics(box, {"-fcompare-debug-second", "-c", "a.cc"});
   EXPECT_EQ(programs_of(s), (std::vector<std::string>{"tarn1xx", "as"}));
   EXPECT_EQ(s.diagnostics, "");
 }

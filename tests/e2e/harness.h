@@ -113,6 +113,25 @@ private:
 // version).
 bool is_banner_line(std::string_view line);
 
+// `text` with every `from` replaced by `to`.
+std::string replace_all(std::string text, const std::string& from,
+                        const std::string& to);
+
+// What a -### run showed: the command lines (the lines that start with a
+// blank), with the installed tree written "$P" (the driver reaches it as
+// PREFIX/bin/..) and each temporary file name "$T1", "$T2"... in order of
+// first appearance, keeping its suffix; and the other lines of standard
+// error that are not environment settings (notices, the configuration
+// banner, diagnostics).
+struct shown_run {
+  int exit_status = -1;
+  std::vector<std::string> commands;
+  std::string notes;
+};
+
+// Runs velk++ with -### in front of `args` and sorts what it showed.
+shown_run show(sandbox& box, std::vector<std::string> args);
+
 // Installed stage that every sandbox copies.
 std::string stage_dir();
 

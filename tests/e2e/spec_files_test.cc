@@ -18,56 +18,6 @@ constexpr const char* terminated = "compilation terminated.\n";
 constexpr const char* machine_dir =
     "/lib/velk/aarch64-portbld-freebsd14.3/13.3.0";
 
-std::string replace_all(std::string text, const std::string& from,
-                        const std::string& to) {
-  for (std::size_t at = text.find(from); at != std::string::npos;
-       at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
-// What -### showed: the command lines, with the installed tree written
-// "$P" and each temporary name "$T1", "$T2"... in order of appearance; and
-// the other lines of standard error that are not environment settings.
-struct shown_run {
-  int exit_status = -1;
-  std::vector<std::string> commands;
-  std::string notes;
-};
-
-shown_run show(sandbox& box, std::vector<std::string> args) {
-  args.insert(args.begin(), "-###");
-  run_result r = box.run(args);
-  shown_run s;
-  s.exit_status = r.exit_status;
-  std::map<std::string, std::string> temps;
-  const std::string temp_dir = box.tmp() + "/cc";
-  std::size_t start = 0;
-  while (start < r.err.size()) {
-    std::size_t end = r.err.find('\n', start);
-    end = end == std::string::npos ? r.err.size() : end + 1;
-    std::string line = r.err.substr(start, end - start);
-    start = end;
-    if (line.starts_with(' ')) {
-      line = replace_all(line, box.prefix() + "/bin/..", "$P");
-      for (std::size_t at = line.find(temp_dir); at != std::string::npos;
-           at = line.find(temp_dir, at)) {
-        const std::string name = line.substr(at, temp_dir.size() + 6);
-        auto [it, added] =
-            temps.emplace(name, "$T" + std::to_string(temps.size() + 1));
-        line.replace(at, name.size(), it->second);
-      }
-      line.pop_back();
-      s.commands.push_back(line);
-    } else if (!line.starts_with("SHEAF_") &&
-               !line.starts_with("COMPILER_PATH=") &&
-               !line.starts_with("LIBRARY_PATH=")) {
-      s.notes += line;
-    }
-  }
-  return s;
-}
-
 // The blocks "*NAME:\nTEXT\n\n" of a dump, in order.
 std::vector<std::pair<std::string, std::string>>
 dump_blocks(const std::string& dump) {
