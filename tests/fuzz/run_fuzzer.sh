@@ -7,7 +7,7 @@
 set -eu
 fuzzer=$1
 seeds=$2
-seconds=${3:-60}
+seconds=${3:-30}
 artifacts=${4:-$PWD/fuzz-artifacts}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
