@@ -675,7 +675,9 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
       bool suffix_test = false;
       bool language_test = false;
       bool starred = false;
-      std::string atom;
+      // The atom as written when it holds no "\\", else its unescaped copy.
+      std::string_view atom;
+      std::string unescaped;
       if (c.peek() == '%' && c.peek(1) == ':') {
         c.pos += 2;
         call = read_spec_function_call(c);
@@ -688,21 +690,29 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
           language_test = true;
           ++c.pos;
         }
+        const std::size_t atom_start = c.pos;
+        bool escaped = false;
         for (;;) {
           int ch = c.peek();
           if (ch == '\\') {
             if (c.peek(1) == end_of_text)
               fatal_error(unknown_location, "braced spec %qs ends in escape",
                           c.rest_from(construct_start));
-            atom += c.text[c.pos + 1];
+            if (!escaped)
+              unescaped.assign(c.text.substr(atom_start, c.pos - atom_start));
+            escaped = true;
+            unescaped += c.text[c.pos + 1];
             c.pos += 2;
           } else if (is_atom_char(ch)) {
-            atom += static_cast<char>(ch);
+            if (escaped)
+              unescaped += static_cast<char>(ch);
             ++c.pos;
           } else {
             break;
           }
         }
+        atom = escaped ? std::string_view(unescaped)
+                       : c.text.substr(atom_start, c.pos - atom_start);
         if (c.peek() == '*') {
           starred = true;
           ++c.pos;
