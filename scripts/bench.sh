@@ -53,12 +53,12 @@ peak() {
 row() {
   label=$1
   shift
-  printf '| %-46s | %12s | %8s |\n' "$label" "$(count "$@")" "$(peak "$@")"
+  printf '| %-46s | %13s | %8s |\n' "$label" "$(count "$@")" "$(peak "$@")"
 }
 v=stage/bin/velk++
-printf '| %-46s | %12s | %8s |\n' run instructions "peak KiB"
+printf '| %-46s | %13s | %8s |\n' run instructions "peak KiB"
 printf '|%s|%s|%s|\n' "------------------------------------------------" \
-  "-------------:" "---------:"
+  "--------------:" "---------:"
 row 'bare `int main(){}`' ./bare
 row '`velk++ -### -O2 hello.cc -o hello`' $v -### -O2 hello.cc -o hello
 row '`velk++ -### -c hello.cc`' $v -### -c hello.cc
