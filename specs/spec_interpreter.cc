@@ -12,9 +12,12 @@
 #include "support/temp_files.h"
 #include "support/temp_names.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -486,18 +489,76 @@ void hide_switches(cursor& c, bool keep_listed) {
               c.rest_from(construct_start), c.peek());
 }
 
+// Where each "{" of a brace body closes, found while the body was read, so
+// that the constructs inside it need not be read again when the body runs
+// (and again for every construct around them).  `open` and `close` are
+// offsets from `begin`, in the order the "{"s appear.
+struct brace_extents {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
+
+  // Whether `text` lies inside the body these extents were found in.
+  bool covers(std::string_view text) const {
+    const std::less<const char*> before;
+    return begin != nullptr && !before(text.data(), begin) &&
+           !before(end, text.data() + text.size());
+  }
+  // The "}" that closes the "{" at `open`, or nullptr when unknown.
+  const char* closing(const char* open) const {
+    const auto offset = static_cast<std::uint32_t>(open - begin);
+    auto it = std::lower_bound(pairs.begin(), pairs.end(), offset,
+                               [](const auto& pair, std::uint32_t value) {
+                                 return pair.first < value;
+                               });
+    if (it == pairs.end() || it->first != offset || it->second == 0)
+      return nullptr;
+    return begin + it->second;
+  }
+};
+
+// The extents of the body now running, if any.
+const brace_extents* running_body_extents = nullptr;
+
+class running_body_scope {
+public:
+  explicit running_body_scope(const brace_extents* extents)
+      : saved_(running_body_extents) {
+    if (extents != nullptr)
+      running_body_extents = extents;
+  }
+  running_body_scope(const running_body_scope&) = delete;
+  running_body_scope& operator=(const running_body_scope&) = delete;
+  ~running_body_scope() { running_body_extents = saved_; }
+
+private:
+  const brace_extents* saved_;
+};
+
 // Finds the body after ":" up to ";" or "}" at the construct's level.
 // Returns the body without trailing blanks and whether it holds %* at its
-// own level; `c` ends at the ";" or "}".
-std::string_view read_brace_body(cursor& c, bool& has_star) {
+// own level; `c` ends at the ";" or "}".  Inside a body whose extents are
+// known, nested constructs are stepped over; otherwise their extents are
+// recorded in `found` (when given) for the body to use while it runs.
+std::string_view read_brace_body(cursor& c, bool& has_star,
+                                 brace_extents* found) {
   const std::size_t start = c.pos;
   int nesting = 0;
   has_star = false;
-  // Every body is read once for each construct around it: a plain loop
-  // over the characters.
   const char* const text = c.text.data();
   const char* const end = text + c.text.size();
   const char* p = text + std::min(c.pos, c.text.size());
+  const brace_extents* known =
+      running_body_extents != nullptr && running_body_extents->covers(c.text)
+          ? running_body_extents
+          : nullptr;
+  if (known != nullptr)
+    found = nullptr;
+  std::vector<std::size_t> open_slots; // indices into found->pairs
+  if (found != nullptr) {
+    found->begin = p;
+    found->pairs.clear();
+  }
   for (;; ++p) {
     if (p == end) {
       c.pos = c.text.size();
@@ -513,9 +574,26 @@ std::string_view read_brace_body(cursor& c, bool& has_star) {
       if (nesting == 0)
         goto found;
       --nesting;
+      if (found != nullptr && !open_slots.empty()) {
+        found->pairs[open_slots.back()].second =
+            static_cast<std::uint32_t>(p - found->begin);
+        open_slots.pop_back();
+      }
       break;
     case '{':
+      if (known != nullptr) {
+        if (const char* close = known->closing(p)) {
+          // The whole construct, its own "}" included.
+          p = close;
+          break;
+        }
+      }
       ++nesting;
+      if (found != nullptr) {
+        open_slots.push_back(found->pairs.size());
+        found->pairs.emplace_back(static_cast<std::uint32_t>(p - found->begin),
+                                  0);
+      }
       break;
     case '\\':
       // An escaped character never opens or closes a construct.
@@ -537,6 +615,8 @@ std::string_view read_brace_body(cursor& c, bool& has_star) {
   }
 found:
   c.pos = static_cast<std::size_t>(p - text);
+  if (found != nullptr)
+    found->end = p;
   std::string_view body = c.text.substr(start, c.pos - start);
   while (!body.empty() && is_blank(body.back()))
     body.remove_suffix(1);
@@ -595,7 +675,9 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
       bool suffix_test = false;
       bool language_test = false;
       bool starred = false;
-      std::string atom;
+      // The atom as written when it holds no "\\", else its unescaped copy.
+      std::string_view atom;
+      std::string unescaped;
       if (c.peek() == '%' && c.peek(1) == ':') {
         c.pos += 2;
         call = read_spec_function_call(c);
@@ -608,21 +690,29 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
           language_test = true;
           ++c.pos;
         }
+        const std::size_t atom_start = c.pos;
+        bool escaped = false;
         for (;;) {
           int ch = c.peek();
           if (ch == '\\') {
             if (c.peek(1) == end_of_text)
               fatal_error(unknown_location, "braced spec %qs ends in escape",
                           c.rest_from(construct_start));
-            atom += c.text[c.pos + 1];
+            if (!escaped)
+              unescaped.assign(c.text.substr(atom_start, c.pos - atom_start));
+            escaped = true;
+            unescaped += c.text[c.pos + 1];
             c.pos += 2;
           } else if (is_atom_char(ch)) {
-            atom += static_cast<char>(ch);
+            if (escaped)
+              unescaped += static_cast<char>(ch);
             ++c.pos;
           } else {
             break;
           }
         }
+        atom = escaped ? std::string_view(unescaped)
+                       : c.text.substr(atom_start, c.pos - atom_start);
         if (c.peek() == '*') {
           starred = true;
           ++c.pos;
@@ -688,12 +778,15 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
     }
 
     bool has_star = false;
-    std::string_view body = read_brace_body(c, has_star);
+    brace_extents extents;
+    std::string_view body =
+        read_brace_body(c, has_star, disj_matched ? &extents : nullptr);
     if (has_star && !disj_starred)
       fatal_error(unknown_location, "braced spec body %qs is invalid",
                   std::string(body));
     if (disj_matched) {
       n_way_matched = true;
+      running_body_scope scope(extents.begin != nullptr ? &extents : nullptr);
       if (run_brace_body(body, has_star, star_prefix) != 0)
         return -1;
     }
