@@ -1,4 +1,5 @@
 #include "support/argument_files.h"
+#include "tests/scratch_dir.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -77,17 +78,8 @@ TEST(SavedResponseFileName, FollowsTheDumpNames) {
   EXPECT_EQ(saved_response_file_name("", "dir/", false, 2), "dir/.args.2");
 }
 
-class ExpandResponseFiles : public ::testing::Test {
+class ExpandResponseFiles : public test::scratch_dir_test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/velk-argfiles-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
   std::string file(const std::string& name, const std::string& content) {
     std::string path = dir_ + "/" + name;
     std::ofstream(path, std::ios::binary) << content;
@@ -99,7 +91,6 @@ protected:
       ptrs.push_back(a.c_str());
     return expand_response_files(ptrs);
   }
-  std::string dir_;
 };
 
 TEST_F(ExpandResponseFiles, ReplacesFilesInPlaceAndRecurses) {

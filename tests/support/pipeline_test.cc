@@ -1,4 +1,5 @@
 #include "support/pipeline.h"
+#include "tests/scratch_dir.h"
 
 #include <cerrno>
 #include <chrono>
@@ -17,17 +18,8 @@ namespace {
 
 using args = std::vector<std::string>;
 
-class Pipeline : public ::testing::Test {
+class Pipeline : public test::scratch_dir_test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/velk-pipeline-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   static std::string read(const std::string& file) {
     std::ifstream in(file);
@@ -47,7 +39,6 @@ protected:
     return names;
   }
   static args sh(const std::string& script) { return {"sh", "-c", script}; }
-  std::string dir_;
 };
 
 TEST_F(Pipeline, OneStageWithFilesAndStatus) {

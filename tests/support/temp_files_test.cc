@@ -1,4 +1,5 @@
 #include "support/temp_files.h"
+#include "tests/scratch_dir.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -12,17 +13,8 @@
 namespace velk {
 namespace {
 
-class TempFiles : public ::testing::Test {
+class TempFiles : public test::scratch_dir_test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/velk-temp-files-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
   std::string touch(const std::string& name) {
     std::string path = dir_ + "/" + name;
     std::ofstream(path) << "x";
@@ -32,7 +24,6 @@ protected:
     struct stat st;
     return stat(path.c_str(), &st) == 0;
   }
-  std::string dir_;
 };
 
 TEST_F(TempFiles, NamesAreListedOnceNewestFirst) {

@@ -1,4 +1,5 @@
 #include "support/temp_names.h"
+#include "tests/scratch_dir.h"
 
 #include "support/temp_files.h"
 
@@ -11,18 +12,8 @@
 namespace velk {
 namespace {
 
-class TempNames : public ::testing::Test {
+class TempNames : public test::scratch_dir_test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/velk-temp-names-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-  std::string dir_;
 };
 
 TEST_F(TempNames, FilesAreNewPrivateAndNeverReused) {
