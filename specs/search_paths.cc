@@ -172,15 +172,22 @@ void add_system_prefix(search_path_list& list, std::string_view path,
   if (path.empty() || path[0] != '/')
     fatal_relative_system_path(path);
   const prefix_settings& p = prefixes();
-  std::string text(path);
-  if (p.sysroot) {
-    std::string root = *p.sysroot;
-    if (!root.empty() && root.back() == '/')
-      root.pop_back();
-    text = root + p.sysroot_suffix + text;
-    key = "VELK";
-  }
-  add_search_prefix(list, text, key, 1, 0, true);
+  if (p.sysroot)
+    add_search_prefix(list, under_sysroot(path, p.sysroot_suffix), "VELK", 1, 0,
+                      true);
+  else
+    add_search_prefix(list, path, key, 1, 0, true);
+}
+
+std::string under_sysroot(std::string_view path, std::string_view suffix) {
+  const std::optional<std::string>& sysroot = prefixes().sysroot;
+  std::string_view root = sysroot ? std::string_view(*sysroot) : "";
+  if (root.ends_with('/'))
+    root.remove_suffix(1);
+  std::string text;
+  text.reserve(root.size() + suffix.size() + path.size());
+  text.append(root).append(suffix).append(path);
+  return text;
 }
 
 std::optional<std::string> walk_search_paths(

@@ -86,6 +86,10 @@ void add_search_prefix(search_path_list& list, std::string_view prefix,
                        std::string_view key, int priority,
                        int machine_suffix_rule, bool uses_os_multilib);
 
+// An absolute path placed under the system root (given by --sysroot=): the
+// root without its final "/", then `suffix`, then `path`.
+std::string under_sysroot(std::string_view path, std::string_view suffix);
+
 // Adds an absolute system directory under the system root, if any.  A
 // relative path is a fatal error.
 void add_system_prefix(search_path_list& list, std::string_view path,

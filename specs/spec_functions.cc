@@ -558,16 +558,13 @@ std::optional<std::string> find_fortran_preinclude_file(const words_t& words) {
     finclude += "include/finclude/";
     add_search_prefix(preinclude, finclude, "", 0, 0, false);
     const prefix_settings& p = prefixes();
-    std::string system = "/usr/include/finclude/";
-    std::string_view key;
-    if (p.sysroot) {
-      std::string root = *p.sysroot;
-      if (!root.empty() && root.back() == '/')
-        root.pop_back();
-      system = root + p.sysroot_headers_suffix + system;
-      key = "VELK";
-    }
-    add_search_prefix(preinclude, system, key, 0, 0, false);
+    constexpr std::string_view system = "/usr/include/finclude/";
+    if (p.sysroot)
+      add_search_prefix(preinclude,
+                        under_sysroot(system, p.sysroot_headers_suffix), "VELK",
+                        0, 0, false);
+    else
+      add_search_prefix(preinclude, system, "", 0, 0, false);
     found = find_file_in(preinclude, file, access_mode::read, false);
   }
   if (!found)

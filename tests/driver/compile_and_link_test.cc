@@ -2,6 +2,7 @@
 #include "driver/compile_and_link.h"
 
 #include "diagnostics/diagnostic.h"
+#include "tests/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -14,18 +15,12 @@
 namespace velk {
 namespace {
 
-class CompareDumps : public ::testing::Test {
+class CompareDumps : public test::scratch_dir_test {
 protected:
   void SetUp() override {
     set_program_name("velk++");
     engine_init(global_engine, 0);
-    char pattern[] = "/tmp/velk-dumps-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::string command = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    scratch_dir_test::SetUp();
   }
   std::string write(const std::string& name, const std::string& content) {
     std::string path = dir_ + "/" + name;
@@ -39,7 +34,6 @@ protected:
     int status = compare_dump_files("x.c", a, b);
     return {status, testing::internal::GetCapturedStderr()};
   }
-  std::string dir_;
 };
 
 TEST_F(CompareDumps, EqualDifferentAndMissing) {

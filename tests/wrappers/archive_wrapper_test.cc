@@ -1,5 +1,7 @@
 #include "wrappers/archive_wrapper.h"
 
+#include "tests/scratch_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -24,39 +26,35 @@ TEST(DirList, FromStringAddsSlashesAndMakesEmptyPiecesTheCurrentDirectory) {
   EXPECT_TRUE(unset.dirs.empty());
 }
 
-class FindInDirs : public ::testing::Test {
+class FindInDirs : public test::scratch_dir_test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/velk-wrappers-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    scratch_dir_test::SetUp();
     for (const char* d : {"/one", "/two", "/three", "/one/tool"})
-      mkdir((root_ + d).c_str(), 0755);
-    write(root_ + "/two/tool", 0644);   // not executable
-    write(root_ + "/three/tool", 0755); // the one to find
-    write(root_ + "/two/data", 0644);
+      mkdir((dir_ + d).c_str(), 0755);
+    write(dir_ + "/two/tool", 0644);   // not executable
+    write(dir_ + "/three/tool", 0755); // the one to find
+    write(dir_ + "/two/data", 0644);
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
   static void write(const std::string& path, mode_t mode) {
     std::ofstream(path).close();
     chmod(path.c_str(), mode);
   }
-  std::string root_;
 };
 
 TEST_F(FindInDirs, SkipsDirectoriesAndFilesWithoutTheAccessAsked) {
   dir_list list;
   for (const char* d : {"/missing/", "/one/", "/two/", "/three/"})
-    dirs_append(list, root_ + d);
-  EXPECT_EQ(find_in_dirs(list, "tool", X_OK), root_ + "/three/tool");
-  EXPECT_EQ(find_in_dirs(list, "tool", R_OK), root_ + "/two/tool");
-  EXPECT_EQ(find_in_dirs(list, "data", R_OK), root_ + "/two/data");
+    dirs_append(list, dir_ + d);
+  EXPECT_EQ(find_in_dirs(list, "tool", X_OK), dir_ + "/three/tool");
+  EXPECT_EQ(find_in_dirs(list, "tool", R_OK), dir_ + "/two/tool");
+  EXPECT_EQ(find_in_dirs(list, "data", R_OK), dir_ + "/two/data");
   EXPECT_EQ(find_in_dirs(list, "nothing", R_OK), std::nullopt);
   EXPECT_EQ(find_in_dirs(dir_list{}, "tool", R_OK), std::nullopt);
   // An absolute name is only checked for access.
-  EXPECT_EQ(find_in_dirs(dir_list{}, root_ + "/two/data", R_OK),
-            root_ + "/two/data");
-  EXPECT_EQ(find_in_dirs(list, root_ + "/two/data", X_OK), std::nullopt);
+  EXPECT_EQ(find_in_dirs(dir_list{}, dir_ + "/two/data", R_OK),
+            dir_ + "/two/data");
+  EXPECT_EQ(find_in_dirs(list, dir_ + "/two/data", X_OK), std::nullopt);
 }
 
 TEST(TakePrefixOption, TakesTheFirstOnlyAndEndsTheDirectoryInASlash) {
