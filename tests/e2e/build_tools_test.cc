@@ -406,12 +406,18 @@ TEST(BuildTools, DistccCompilesOnTheDaemonAndLinksLocally) {
             std::string::npos);
   EXPECT_TRUE(box.exists(src + "/demo"));
 
-  // On the daemon: the compilation of each shipped preprocessed source.
+  // On the daemon: velk++ -c of each shipped preprocessed source, into the
+  // daemon's own files.
   const std::vector<tool_call> remote = read_calls(daemon_dir + "/calls.log");
   EXPECT_EQ(count_calls(remote, "tarn1xx"), 3u);
   EXPECT_EQ(count_calls(remote, "as"), 3u);
   EXPECT_EQ(count_calls(remote, "sheaf2"), 0u);
   for (const tool_call& c : remote) {
+    const auto options = c.env.find("SHEAF_VELK_OPTIONS");
+    ASSERT_NE(options, c.env.end()) << c.joined_args();
+    EXPECT_TRUE(
+        options->second.starts_with("'-c' '-o' '" + daemon_dir + "/tmp/"))
+        << options->second;
     if (c.program != "tarn1xx")
       continue;
     EXPECT_EQ(c.args.at(0), "-fpreprocessed") << c.joined_args();
