@@ -258,16 +258,17 @@ TEST(BuildTools, CcacheServesUnchangedSourcesFromTheCache) {
               {"CCACHE_CONFIGPATH", cache + "/ccache.conf"}}};
 
   struct {
+    const char* name;
     const char* changed; // source rewritten before the build
     std::vector<std::string> compiled;
     long hits, misses;
   } const steps[] = {
-      {nullptr, all_sources, 0, 3},
-      {nullptr, {}, 3, 0},
-      {"words.cc", {"words.cc"}, 2, 1},
+      {"empty cache", nullptr, all_sources, 0, 3},
+      {"same sources", nullptr, {}, 3, 0},
+      {"one source changed", "words.cc", {"words.cc"}, 2, 1},
   };
   for (const auto& step : steps) {
-    SCOPED_TRACE(step.misses);
+    SCOPED_TRACE(step.name);
     if (step.changed)
       box.write_file(src + "/" + step.changed,
                      "const char* word() { return \"cached\"; }\n");

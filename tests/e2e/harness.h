@@ -130,9 +130,9 @@ public:
   run_result run(const std::vector<std::string>& args,
                  const run_options& opts = {});
 
-  // Starts `args` (args[0] is the program, found on PATH when it has no
-  // slash) with the environment run() would give it and both output
-  // streams written to `output_file`, and leaves it running.
+  // Starts `args` (args[0] is the program's path) with the environment
+  // run() would give it, standard input from /dev/null and both output
+  // streams appended to `output_file`, and leaves it running.
   background_process start(const std::vector<std::string>& args,
                            const std::string& output_file,
                            const run_options& opts = {});

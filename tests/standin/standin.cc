@@ -3,8 +3,8 @@
 // tools.  Each call appends a record of its name, arguments and environment
 // to the log named by VELK_STANDIN_LOG, creates the file named after -o, and
 // then behaves as the control file named by VELK_STANDIN_CONTROL says.
-// With -E (a compiler proper asked to preprocess), the "preprocessed" text
-// it writes is a copy of its source file, so that it changes with the
+// Called as a C or C++ compiler proper with -E, the "preprocessed" text it
+// writes is a copy of its source file, so that it changes with the
 // source as tools that hash preprocessed output (ccache, distcc) expect.
 //
 // Control file: one directive a line, "<program> <key> <value>", where
@@ -219,8 +219,10 @@ int main(int argc, char** argv) {
     }
   }
 
+  // -E preprocesses for the C and C++ compiler propers only (for the linker
+  // it means something else).
   bool preprocess = false;
-  for (int i = 1; i < argc; ++i)
+  for (int i = 1; i < argc && (program == "tarn1" || program == "tarn1xx"); ++i)
     preprocess = preprocess || std::string_view(argv[i]) == "-E";
   const std::string content = preprocess
                                   ? source_text(argc, argv)
