@@ -13,6 +13,9 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -210,9 +213,9 @@ std::vector<std::string> sandbox::list_dir(const std::string& path) const {
   return names;
 }
 
-std::vector<tool_call> sandbox::calls() const {
+std::vector<tool_call> read_calls(const std::string& log_path) {
   std::vector<tool_call> result;
-  std::ifstream in(log_);
+  std::ifstream in(log_path);
   std::string line;
   tool_call current;
   while (std::getline(in, line)) {
@@ -234,12 +237,15 @@ std::vector<tool_call> sandbox::calls() const {
   return result;
 }
 
+std::vector<tool_call> sandbox::calls() const {
+  return read_calls(log_);
+}
+
 void sandbox::clear_calls() {
   unlink(log_.c_str());
 }
 
-run_result sandbox::run(const std::vector<std::string>& args,
-                        const run_options& opts) {
+std::vector<std::string> sandbox::environment(const run_options& opts) const {
   std::map<std::string, std::string> env = {
       {"PATH", "/usr/bin:/bin"},
       {"TMPDIR", tmp_},
@@ -257,7 +263,26 @@ run_result sandbox::run(const std::vector<std::string>& args,
     env[k] = v;
   for (const std::string& k : opts.unset)
     env.erase(k);
+  std::vector<std::string> env_text;
+  for (const auto& [k, v] : env)
+    env_text.push_back(k + "=" + v);
+  return env_text;
+}
 
+namespace {
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> p;
+  for (std::string& s : strings)
+    p.push_back(s.data());
+  p.push_back(nullptr);
+  return p;
+}
+
+} // namespace
+
+run_result sandbox::run(const std::vector<std::string>& args,
+                        const run_options& opts) {
   std::string program = opts.program.value_or(driver());
   std::vector<std::string> argv_text;
   argv_text.push_back(opts.argv0.value_or(program));
@@ -267,13 +292,8 @@ run_result sandbox::run(const std::vector<std::string>& args,
     for (std::string& a : argv_text)
       argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::vector<std::string> env_text;
-  for (const auto& [k, v] : env)
-    env_text.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (std::string& e : env_text)
-    envp.push_back(e.data());
-  envp.push_back(nullptr);
+  std::vector<std::string> env_text = environment(opts);
+  std::vector<char*> envp = pointers(env_text);
   std::string cwd = opts.cwd.value_or(work_);
 
   int out_pipe[2], err_pipe[2], in_pipe[2];
@@ -383,6 +403,111 @@ run_result sandbox::run(const std::vector<std::string>& args,
   }
   result.calls = calls();
   return result;
+}
+
+background_process sandbox::start(const std::vector<std::string>& args,
+                                  const std::string& output_file,
+                                  const run_options& opts) {
+  if (args.empty())
+    throw std::invalid_argument("start: no program");
+  std::vector<std::string> argv_text = args;
+  std::vector<char*> argv = pointers(argv_text);
+  std::vector<std::string> env_text = environment(opts);
+  std::vector<char*> envp = pointers(env_text);
+  const std::string cwd = opts.cwd.value_or(work_);
+  const std::string output = absolute(output_file);
+#ifdef __linux__
+  // Processes the program leaves behind (a daemon's workers outlive it when
+  // they are not its own group) come back to the test, which reaps them.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+#endif
+  pid_t pid = fork();
+  if (pid < 0)
+    fail("fork");
+  if (pid == 0) {
+    setpgid(0, 0);
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+        dup2(out, 2) < 0 || chdir(cwd.c_str()) != 0)
+      _exit(127);
+    close(in);
+    close(out);
+    signal(SIGINT, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  setpgid(pid, pid); // also here, so that stop() never misses the group
+  return background_process(pid);
+}
+
+namespace {
+
+// Reaps the children of the test until none is left (true) or the
+// deadline passes (false); records the wait status of `main`.  Without a
+// subreaper only `main` itself can be waited for.
+bool reap_all(pid_t main, int& main_status, const timespec& deadline) {
+  for (;;) {
+    int status = 0;
+#ifdef __linux__
+    pid_t got = waitpid(-1, &status, WNOHANG);
+    if (got < 0 && errno == ECHILD)
+      return true;
+#else
+    if (main_status != -1)
+      return true;
+    pid_t got = waitpid(main, &status, WNOHANG);
+#endif
+    if (got == main)
+      main_status = status;
+    if (got > 0 || (got < 0 && errno == EINTR))
+      continue;
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec > deadline.tv_sec ||
+        (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec))
+      return false;
+    timespec pause{0, 20 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+}
+
+} // namespace
+
+bool background_process::running() {
+  if (pid_ <= 0 || status_ != -1)
+    return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    status_ = status;
+    return false;
+  }
+  return true;
+}
+
+bool background_process::stop(int grace_seconds,
+                              const std::vector<int>& other_groups) {
+  if (pid_ <= 0)
+    return true;
+  kill(-pid_, SIGTERM);
+  timespec deadline;
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += grace_seconds;
+  const bool clean = reap_all(pid_, status_, deadline);
+  if (!clean) {
+    kill(-pid_, SIGKILL);
+    for (int group : other_groups)
+      if (group > 0)
+        kill(-group, SIGKILL);
+    deadline.tv_sec += 10;
+    reap_all(pid_, status_, deadline);
+  }
+#ifdef __linux__
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+#endif
+  pid_ = -1;
+  return clean;
 }
 
 bool is_banner_line(std::string_view line) {

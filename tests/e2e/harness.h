@@ -65,6 +65,38 @@ struct tool_behaviour {
   std::optional<std::string> unless_arg;
 };
 
+// A program left running beside the test, such as a daemon, in a process
+// group of its own.  Destroying it stops it (see stop()).
+class background_process {
+public:
+  explicit background_process(int pid) : pid_(pid) {}
+  background_process(const background_process&) = delete;
+  background_process& operator=(const background_process&) = delete;
+  background_process(background_process&& other) noexcept
+      : pid_(other.pid_), status_(other.status_) {
+    other.pid_ = -1;
+  }
+  ~background_process() { stop(); }
+
+  int pid() const { return pid_; }
+  // False once the program has ended.
+  bool running();
+  // Sends SIGTERM to the program's process group and waits until the
+  // program and every process it left behind have ended; SIGKILL ends
+  // whatever is left after `grace_seconds`.  True when everything ended on
+  // SIGTERM in time.  Processes that left the group are still waited for
+  // (the test takes them in as a subreaper where the system allows), and
+  // those in `other_groups` are killed with them.
+  bool stop(int grace_seconds = 10, const std::vector<int>& other_groups = {});
+
+private:
+  int pid_;
+  int status_ = -1; // wait status, once reaped
+};
+
+// The calls recorded in a stand-in log file.
+std::vector<tool_call> read_calls(const std::string& log_path);
+
 class sandbox {
 public:
   sandbox();
@@ -98,11 +130,19 @@ public:
   run_result run(const std::vector<std::string>& args,
                  const run_options& opts = {});
 
+  // Starts `args` (args[0] is the program's path) with the environment
+  // run() would give it, standard input from /dev/null and both output
+  // streams appended to `output_file`, and leaves it running.
+  background_process start(const std::vector<std::string>& args,
+                           const std::string& output_file,
+                           const run_options& opts = {});
+
   std::vector<tool_call> calls() const;
   void clear_calls();
 
 private:
   std::string absolute(const std::string& path) const;
+  std::vector<std::string> environment(const run_options& opts) const;
 
   std::string root_, prefix_, work_, tmp_, log_, control_;
   std::string control_text_;

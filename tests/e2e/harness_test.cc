@@ -36,6 +36,22 @@ TEST(Harness, StandinRecordsCallsAndCreatesOutput) {
   EXPECT_EQ(box.read_file("out.o"), "standin output of tarn1xx\n");
 }
 
+// Preprocessing copies the source, never an option's value, to the output
+// or to standard output.
+TEST(Harness, StandinPreprocessesToACopyOfTheSource) {
+  sandbox box;
+  box.write_file("a.cc", "int a;\n");
+  box.write_file("b.h", "int b;\n");
+  const std::string tarn1xx = box.exec_dir() + "/tarn1xx";
+  run_result r = box.run(
+      {"-E", "-include", "b.h", "a.cc", "-dumpbase", "a.cc", "-o", "a.ii"},
+      {.program = tarn1xx});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(box.read_file("a.ii"), "int a;\n");
+  r = box.run({"-E", "a.cc", "-dumpbase", "a.cc"}, {.program = tarn1xx});
+  EXPECT_EQ(r.out, "int a;\n");
+}
+
 TEST(Harness, StandinBehaviours) {
   sandbox box;
   box.set_behaviour("as",

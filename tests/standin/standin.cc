@@ -3,6 +3,9 @@
 // tools.  Each call appends a record of its name, arguments and environment
 // to the log named by VELK_STANDIN_LOG, creates the file named after -o, and
 // then behaves as the control file named by VELK_STANDIN_CONTROL says.
+// Called as a C or C++ compiler proper with -E, the "preprocessed" text it
+// writes is a copy of its source file, so that it changes with the
+// source as tools that hash preprocessed output (ccache, distcc) expect.
 //
 // Control file: one directive a line, "<program> <key> <value>", where
 // <program> is a program name or "*", and <key> is one of
@@ -140,6 +143,44 @@ const char* sigint_disposition() {
   return "handled";
 }
 
+// Options of the compiler proper whose value is the next argument; that
+// value is never the source file.
+constexpr std::string_view separate_value_options[] = {
+    "-o",         "-dumpbase", "-dumpbase-ext",
+    "-dumpdir",   "-iprefix",  "-include",
+    "-imacros",   "-isystem",  "-iquote",
+    "-idirafter", "-I",        "-D",
+    "-U",         "-MF",       "-MT",
+    "-MQ",        "-x",        "-aux-info",
+};
+
+// The contents of the source files among the arguments: the arguments that
+// are neither options nor option values and name regular files.
+std::string source_text(int argc, char** argv) {
+  std::string text;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg.starts_with('-')) {
+      for (std::string_view o : separate_value_options)
+        if (arg == o)
+          ++i;
+      continue;
+    }
+    struct stat st;
+    if (stat(argv[i], &st) != 0 || !S_ISREG(st.st_mode))
+      continue;
+    int fd = open(argv[i], O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+      continue;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+      text.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+  }
+  return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -178,7 +219,17 @@ int main(int argc, char** argv) {
     }
   }
 
+  // -E preprocesses for the C and C++ compiler propers only (for the linker
+  // it means something else).
+  bool preprocess = false;
+  for (int i = 1; i < argc && (program == "tarn1" || program == "tarn1xx"); ++i)
+    preprocess = preprocess || std::string_view(argv[i]) == "-E";
+  const std::string content = preprocess
+                                  ? source_text(argc, argv)
+                                  : "standin output of " + program + "\n";
+
   if (b.create_output) {
+    bool written = false;
     for (int i = 1; i < argc; ++i) {
       std::string_view arg = argv[i];
       std::string output;
@@ -188,16 +239,20 @@ int main(int argc, char** argv) {
         output = std::string(arg.substr(2));
       if (output.empty())
         continue;
+      written = true;
       if (output == "-") {
-        write_all(STDOUT_FILENO, "standin output of " + program + "\n");
+        write_all(STDOUT_FILENO, content);
         continue;
       }
       int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd >= 0) {
-        write_all(fd, "standin output of " + program + "\n");
+        write_all(fd, content);
         close(fd);
       }
     }
+    // Preprocessed text without -o goes to standard output.
+    if (preprocess && !written)
+      write_all(STDOUT_FILENO, content);
   }
 
   if (!b.dump_text.empty()) {
