@@ -2,6 +2,7 @@
 
 #include "diagnostics/diagnostic.h"
 #include "diagnostics/internal_check.h"
+#include "diagnostics/message_catalog.h"
 #include "driver/command_line.h"
 #include "driver/exit_status.h"
 #include "driver/queries.h"
@@ -425,6 +426,7 @@ int execute(const std::vector<std::string>& group) {
     const int status = statuses[i];
     if (WIFSIGNALED(status)) {
       const int signum = WTERMSIG(status);
+      prepare_message_locale(); // strsignal speaks the user's language
       const char* description = strsignal(signum);
       switch (signum) {
       case SIGINT:
