@@ -2,6 +2,7 @@
 
 #include "support/configuration.h"
 #include "support/relocation.h"
+#include "support/temp_names.h"
 
 #include <clocale>
 #include <cstring>
@@ -20,11 +21,20 @@ const char* domain() {
 }
 
 struct catalog_state {
+  // init_message_catalog has been called: the work below is owed.
+  bool requested = false;
+  // The locale and the domain are set up for the last request.
+  bool ready = false;
+  std::string program;
+  bool resolve_links = true;
   std::string directory;
   std::string quote_open = "'";
   std::string quote_close = "'";
   std::string charset;
   bool utf8 = false;
+  // The domain has a catalogue for the locale; without one every text is
+  // its own translation, and the C library need not be asked each time.
+  bool catalogue_found = false;
 };
 
 catalog_state& state() {
@@ -55,27 +65,21 @@ std::string locale_directory(std::string_view program, bool resolve_links) {
   return relocated ? *relocated : configured;
 }
 
-} // namespace
-
-const char* translate(const char* msgid) {
-  if (msgid == nullptr || *msgid == '\0')
-    return msgid; // the empty text would fetch the catalogue's header
-  return dgettext(domain(), msgid);
-}
-
-const char* translate_plural(const char* singular, const char* plural,
-                             unsigned long n) {
-  return dngettext(domain(), singular, plural, n);
-}
-
-void init_message_catalog(std::string_view program, bool resolve_links) {
+// The work init_message_catalog promises, done when a run first needs it:
+// setting the locale from the environment costs tens of thousands of
+// instructions, and most runs that succeed print no message at all.
+void set_up_locale(catalog_state& s) {
+  s.ready = true;
   std::setlocale(LC_CTYPE, "");
   std::setlocale(LC_MESSAGES, "");
 
-  catalog_state& s = state();
-  s.directory = locale_directory(program, resolve_links);
+  s.directory = locale_directory(s.program, s.resolve_links);
   bindtextdomain(domain(), s.directory.c_str());
   textdomain(domain());
+
+  // The translation of the empty text is a catalogue's header entry, which
+  // every catalogue has: the empty text comes back when there is none.
+  s.catalogue_found = *dgettext(domain(), "") != '\0';
 
   s.quote_open = translate("`");
   s.quote_close = translate("'");
@@ -97,20 +101,60 @@ void init_message_catalog(std::string_view program, bool resolve_links) {
   }
 }
 
+// The state, with the locale set up if init_message_catalog asked for it.
+catalog_state& prepared_state() {
+  catalog_state& s = state();
+  if (s.requested && !s.ready)
+    set_up_locale(s);
+  return s;
+}
+
+} // namespace
+
+const char* translate(const char* msgid) {
+  if (msgid == nullptr || *msgid == '\0')
+    return msgid; // the empty text would fetch the catalogue's header
+  const catalog_state& s = prepared_state();
+  if (s.ready && !s.catalogue_found)
+    return msgid;
+  return dgettext(domain(), msgid);
+}
+
+const char* translate_plural(const char* singular, const char* plural,
+                             unsigned long n) {
+  const catalog_state& s = prepared_state();
+  if (s.ready && !s.catalogue_found)
+    return n == 1 ? singular : plural; // the rule of untranslated texts
+  return dngettext(domain(), singular, plural, n);
+}
+
+void init_message_catalog(std::string_view program, bool resolve_links) {
+  catalog_state& s = state();
+  s.requested = true;
+  s.ready = false;
+  s.program = program;
+  s.resolve_links = resolve_links;
+  set_system_text_hook(prepare_message_locale);
+}
+
+void prepare_message_locale() {
+  prepared_state();
+}
+
 const std::string& message_catalog_directory() {
-  return state().directory;
+  return prepared_state().directory;
 }
 const std::string& quote_open_text() {
-  return state().quote_open;
+  return prepared_state().quote_open;
 }
 const std::string& quote_close_text() {
-  return state().quote_close;
+  return prepared_state().quote_close;
 }
 bool locale_is_utf8() {
-  return state().utf8;
+  return prepared_state().utf8;
 }
 const std::string& locale_charset() {
-  return state().charset;
+  return prepared_state().charset;
 }
 
 } // namespace velk

@@ -33,8 +33,18 @@ translate_plural(const char* singular, const char* plural, unsigned long n);
 // relocated to where it runs, so that an installed tree can be moved.
 // `resolve_links` resolves symbolic links in the program's path first.
 // May be called again; every call recomputes the state.
+//
+// The work is done when first needed: by the first translation, the first
+// question about the quotes or the character set, or
+// prepare_message_locale().  A run that prints no message never pays for
+// setting the locale.
 void init_message_catalog(std::string_view program = {},
                           bool resolve_links = true);
+
+// Does the work init_message_catalog promised, if it is still owed.  Call
+// it before asking the C library for text in the user's language outside
+// translate() (strerror, strsignal).
+void prepare_message_locale();
 
 // The directory the message domain was bound to by the last
 // init_message_catalog (empty before).

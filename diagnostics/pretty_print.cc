@@ -115,6 +115,7 @@ void wrap_text(message_printer& pp, std::string_view text) {
 
 // The text of an error number, for %m.
 std::string error_text(int error) {
+  prepare_message_locale(); // the text is in the user's language
 #ifdef __GLIBC__
   if (strerrordesc_np(error) == nullptr) {
     const char* format = translate("undocumented error #%d");

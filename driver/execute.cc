@@ -2,6 +2,7 @@
 
 #include "diagnostics/diagnostic.h"
 #include "diagnostics/internal_check.h"
+#include "diagnostics/message_catalog.h"
 #include "driver/command_line.h"
 #include "driver/exit_status.h"
 #include "driver/queries.h"
@@ -21,7 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <optional>
 #include <span>
 #include <sys/wait.h>
@@ -106,31 +107,50 @@ std::optional<int> exit_byte(int status) {
   return std::nullopt;
 }
 
+// An open stdio stream, closed when it goes out of scope.  The driver uses
+// stdio rather than file streams: the latter bring the C++ library's locale
+// machinery into the program, and with it thousands of relocations that
+// every start would pay for.
+struct file_closer {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using file_handle = std::unique_ptr<std::FILE, file_closer>;
+
+file_handle open_file(const std::string& name, const char* mode) {
+  return file_handle(std::fopen(name.c_str(), mode));
+}
+
 bool same_contents(const std::string& a, const std::string& b) {
-  std::ifstream fa(a, std::ios::binary | std::ios::ate);
-  std::ifstream fb(b, std::ios::binary | std::ios::ate);
+  file_handle fa = open_file(a, "rb");
+  file_handle fb = open_file(b, "rb");
   if (!fa || !fb)
     return false;
-  if (fa.tellg() != fb.tellg())
-    return false;
-  fa.seekg(0);
-  fb.seekg(0);
   std::array<char, 4096> ba, bb;
-  while (fa && fb) {
-    fa.read(ba.data(), ba.size());
-    fb.read(bb.data(), bb.size());
-    if (fa.gcount() != fb.gcount() ||
-        std::memcmp(ba.data(), bb.data(),
-                    static_cast<std::size_t>(fa.gcount())))
+  for (;;) {
+    std::size_t na = std::fread(ba.data(), 1, ba.size(), fa.get());
+    std::size_t nb = std::fread(bb.data(), 1, bb.size(), fb.get());
+    if (na != nb || std::memcmp(ba.data(), bb.data(), na) != 0)
       return false;
+    if (na < ba.size())
+      break;
   }
-  return fa.eof() && fb.eof();
+  // Both ended at the same place; a read error is no proof of sameness.
+  return !std::ferror(fa.get()) && !std::ferror(fb.get()) &&
+         std::feof(fa.get()) && std::feof(fb.get());
+}
+
+// Writes `text` to the file `name`, appended or replacing its contents.
+bool write_text(const std::string& name, std::string_view text, bool append) {
+  file_handle f = open_file(name, append ? "ab" : "wb");
+  if (!f)
+    return false;
+  bool written =
+      std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
+  return std::fclose(f.release()) == 0 && written;
 }
 
 bool append_text(const std::string& name, std::string_view text) {
-  std::ofstream f(name, std::ios::binary | std::ios::app);
-  f.write(text.data(), static_cast<std::streamsize>(text.size()));
-  return static_cast<bool>(f);
+  return write_text(name, text, true);
 }
 
 // The temporary files of one reproduction attempt.  Each is on the
@@ -205,7 +225,8 @@ std::string command_group_echo(const std::vector<std::string>& argument_vector,
       // backslashes.
       std::string shown;
       append_echoed(shown, arg, quote);
-      out += escape_unprintable(shown);
+      escape_unprintable_into(shown,
+                              [&](std::string_view piece) { out += piece; });
     }
   }
   out += '\n';
@@ -281,13 +302,13 @@ void retry_crashed_compiler(const std::vector<std::string>& arguments) {
   const std::string& report = outs[attempts - 1];
   const std::string& messages = errs[attempts - 1];
   std::string text = "// ";
-  {
-    std::ifstream in(messages, std::ios::binary);
+  if (file_handle in = open_file(messages, "rb")) {
     std::array<char, 4096> buffer;
-    while (in.read(buffer.data(), buffer.size()) || in.gcount() > 0) {
-      for (std::streamsize k = 0; k < in.gcount(); ++k) {
-        text += buffer[static_cast<std::size_t>(k)];
-        if (buffer[static_cast<std::size_t>(k)] == '\n')
+    while (std::size_t n =
+               std::fread(buffer.data(), 1, buffer.size(), in.get())) {
+      for (std::size_t k = 0; k < n; ++k) {
+        text += buffer[k];
+        if (buffer[k] == '\n')
           text += "// ";
       }
     }
@@ -298,12 +319,8 @@ void retry_crashed_compiler(const std::vector<std::string>& arguments) {
     text += arg;
   }
   text += "\n\n";
-  {
-    std::ofstream out(report, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (!out)
-      return;
-  }
+  if (!write_text(report, text, false))
+    return;
 
   attempt.emplace_back("-E");
   if (exit_byte(run_attempt(attempt, report, messages, true)) != 0)
@@ -410,6 +427,7 @@ int execute(const std::vector<std::string>& group) {
     const int status = statuses[i];
     if (WIFSIGNALED(status)) {
       const int signum = WTERMSIG(status);
+      prepare_message_locale(); // strsignal speaks the user's language
       const char* description = strsignal(signum);
       switch (signum) {
       case SIGINT:

@@ -133,6 +133,56 @@ struct deferred_option_list {
 };
 
 // ---------------------------------------------------------------------------
+// Texts
+
+// The tables below hold their texts as offsets into one pool of
+// NUL-terminated texts rather than as pointers: every pointer in constant
+// data is relocated by the dynamic loader at each start of the program, and
+// the option table alone would have thousands.  The members convert to the
+// pointer or view the code reads.
+extern const char option_text_pool[];
+
+// The offset of "none".
+inline constexpr std::uint32_t no_pooled_text = 0xFFFFFFFF;
+
+// A text that may be absent: a null pointer then.
+struct pooled_text {
+  std::uint32_t offset;
+
+  const char* get() const noexcept {
+    return offset == no_pooled_text ? nullptr : option_text_pool + offset;
+  }
+  operator const char*() const noexcept { return get(); }
+};
+
+// A text that is always there.
+struct pooled_view {
+  std::uint32_t offset;
+  std::uint32_t length;
+
+  std::string_view get() const noexcept {
+    return {option_text_pool + offset, length};
+  }
+  operator std::string_view() const noexcept { return get(); }
+
+  // What the code asks of the texts, as of a std::string_view.
+  std::size_t size() const noexcept { return length; }
+  bool empty() const noexcept { return length == 0; }
+  const char* data() const noexcept { return option_text_pool + offset; }
+  char operator[](std::size_t i) const noexcept { return data()[i]; }
+  std::string_view substr(std::size_t pos,
+                          std::size_t n = std::string_view::npos) const {
+    return get().substr(pos, n);
+  }
+  bool starts_with(std::string_view prefix) const noexcept {
+    return get().starts_with(prefix);
+  }
+  friend bool operator==(const pooled_view& a, std::string_view b) noexcept {
+    return a.get() == b;
+  }
+};
+
+// ---------------------------------------------------------------------------
 // Enumerations
 
 inline constexpr std::uint32_t EV_CANONICAL = 1;   // preferred spelling
@@ -147,8 +197,8 @@ struct enum_value {
 };
 
 struct option_enum {
-  const char* help_heading;           // printed before the values; may be null
-  const char* unknown_message;        // one %qs; null for the generic message
+  pooled_text help_heading;           // printed before the values; may be null
+  pooled_text unknown_message;        // one %qs; null for the generic message
   std::span<const enum_value> values; // in list order
   std::uint32_t value_size;           // bytes of the variable
   void (*set_value)(void* variable, std::int32_t value);
@@ -166,12 +216,12 @@ extern const option_enum option_enums[option_enum_count];
 
 // Texts that may be absent are null pointers ("none").
 struct option_record {
-  std::string_view text; // the spelling, leading "-" included
-  const char* help;      // a tab separates synopsis and description
-  const char* missing_argument_message; // one %qs, the option
-  const char* warning_message;          // one %qs; given at every use
-  const char* alias_argument;           // passed to the target ("-Wfoo")
-  const char* negated_alias_argument;   // passed to the target ("-Wno-foo")
+  pooled_view text; // the spelling, leading "-" included
+  pooled_text help; // a tab separates synopsis and description
+  pooled_text missing_argument_message; // one %qs, the option
+  pooled_text warning_message;          // one %qs; given at every use
+  pooled_text alias_argument;           // passed to the target ("-Wfoo")
+  pooled_text negated_alias_argument;   // passed to the target ("-Wno-foo")
   std::uint16_t alias_target; // code of the option stood for, or no_option
   // The nearest earlier entry taking a joined argument whose text is a
   // prefix of this one's, or no_option.

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Prints one table of the instructions (valgrind's callgrind) and peak
 # resident memory (GNU time) of velk++ runs, next to a bare `int main(){}`
-# C++ program linked with the same static C++ run-time.  A benchmark: it
-# prints figures and fails only when a tool is missing.
+# C++ program linked the same way (static C++ run-time, only the shared
+# libraries it calls).  A benchmark: it prints figures and fails only when
+# a tool is missing.
 #
 #   scripts/bench.sh [STAGE]
 #
@@ -31,7 +32,8 @@ trap 'rm -rf "$work"' EXIT
 cp -r "$stage" "$work/stage"
 strip --strip-debug "$work/stage/bin/velk++"
 printf 'int main() {}\n' >"$work/bare.cc"
-clang++ -O2 -static-libstdc++ -static-libgcc "$work/bare.cc" -o "$work/bare"
+clang++ -O2 -static-libstdc++ -static-libgcc -Wl,--as-needed "$work/bare.cc" \
+  -o "$work/bare"
 cp "$root/examples/hello.cc" "$work/"
 i=0
 while [ $i -lt 100000 ]; do

@@ -6,9 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
 #include <limits>
-#include <sstream>
 #include <string_view>
 #include <vector>
 
@@ -142,8 +141,10 @@ struct host_cpu {
 
 std::optional<host_cpu> read_cpu_description(bool want_features) {
   std::optional<std::string> name = environment().getenv("VELK_CPUINFO");
-  std::ifstream file(name ? *name : std::string("/proc/cpuinfo"));
-  if (!file.is_open())
+  // stdio, not file streams: those would bring the C++ library's locale
+  // machinery, and its relocations, into every start of the program.
+  std::FILE* file = std::fopen(name ? name->c_str() : "/proc/cpuinfo", "r");
+  if (file == nullptr)
     return std::nullopt;
   // A CPU description is a few hundred kilobytes even on the largest
   // hosts; anything far beyond that (a device such as /dev/zero named by
@@ -151,22 +152,29 @@ std::optional<host_cpu> read_cpu_description(bool want_features) {
   constexpr std::size_t size_limit = std::size_t{16} << 20;
   std::string content;
   char chunk[1 << 16];
-  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-    content.append(chunk, static_cast<std::size_t>(file.gcount()));
-    if (content.size() > size_limit)
-      return std::nullopt;
+  bool too_long = false;
+  while (std::size_t n = std::fread(chunk, 1, sizeof chunk, file)) {
+    content.append(chunk, n);
+    if (content.size() > size_limit) {
+      too_long = true;
+      break;
+    }
   }
   // A read that failed part way would leave the description incomplete
   // (the Features line not yet seen, say): no guess from half a file.
-  if (file.bad())
+  bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (too_long || failed)
     return std::nullopt;
-  std::istringstream in(std::move(content));
   host_cpu cpu;
   bool implementer_known = false;
   bool features_seen = false;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::string_view text = line;
+  for (std::size_t start = 0; start < content.size();) {
+    std::size_t end = content.find('\n', start);
+    if (end == std::string::npos)
+      end = content.size();
+    std::string_view text(content.data() + start, end - start);
+    start = end + 1;
     if (text.find("implementer") != std::string_view::npos) {
       field_value value = parse_field(text);
       if (!value) {

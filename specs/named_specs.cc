@@ -40,8 +40,10 @@ name_index& current_index() {
   const named_spec* front = list.empty() ? nullptr : &list.front();
   if (i.size == list.size() && i.front == front)
     return i;
-  i.nodes.clear();
-  i.nodes.reserve(list.size());
+  // A fresh table sized for the list: reserve() would compute its size with
+  // the math library's ceil, and that one call would make every start of
+  // the program load the library.
+  i.nodes = decltype(i.nodes)(list.size());
   for (named_spec& spec : list)
     i.nodes.emplace(spec.name, &spec);
   note_list_shape(i, list);

@@ -169,6 +169,8 @@ const char* start_with_vfork(child_setup c, pid_t& pid, int& error) {
   int report[2] = {-1, -1};
   if (pipe2(report, O_CLOEXEC) == 0)
     c.report = report[1];
+  else
+    prepare_system_text(); // the child may have to say why exec failed
   char** saved_environment = environ;
   unsigned pause = 1;
   for (int attempt = 1;; ++attempt) {

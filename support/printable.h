@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,6 +30,18 @@ utf8_char decode_utf8(std::span<const unsigned char> bytes);
 // not be empty.
 std::size_t printable_length(std::string_view text);
 
+// True when each of the eight bytes of `word` is printable ASCII (0x20 to
+// 0x7e): no byte is below 0x20 and none above 0x7e, tested on all eight at
+// once.
+constexpr bool all_printable_ascii(std::uint64_t word) {
+  constexpr std::uint64_t ones = 0x0101010101010101;
+  constexpr std::uint64_t high_bits = 0x8080808080808080;
+  const std::uint64_t below = (word - ones * 0x20) & ~word & high_bits;
+  const std::uint64_t above =
+      ((word + ones * (0x7f - 0x7e)) | word) & high_bits;
+  return (below | above) == 0;
+}
+
 // Calls `append` with the pieces of `text`: runs of printable characters
 // as they are and one "\xNN" piece for each other byte.
 template <typename Append>
@@ -38,6 +51,21 @@ void escape_unprintable_into(std::string_view text, Append append) {
   while (i < text.size()) {
     std::size_t run = i;
     while (run < text.size()) {
+      // Printable ASCII, by far the most common, eight bytes at a time and
+      // without the call.
+      if (text.size() - run >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + run, sizeof word);
+        if (all_printable_ascii(word)) {
+          run += 8;
+          continue;
+        }
+      }
+      unsigned char c = static_cast<unsigned char>(text[run]);
+      if (c >= 0x20 && c < 0x7f) {
+        ++run;
+        continue;
+      }
       std::size_t n = printable_length(text.substr(run));
       if (n == 0)
         break;

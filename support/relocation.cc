@@ -35,8 +35,8 @@ std::string locate_program(std::string_view program) {
 
 } // namespace
 
-std::vector<std::string> split_directories(std::string_view path) {
-  std::vector<std::string> parts;
+std::vector<std::string_view> split_directories(std::string_view path) {
+  std::vector<std::string_view> parts;
   std::size_t start = 0;
   while (start < path.size()) {
     std::size_t slash = path.find('/', start);
@@ -61,14 +61,14 @@ std::optional<std::string> relocate_prefix(std::string_view program,
   if (resolve_links)
     full = canonical_path(full);
 
-  std::vector<std::string> prog_dirs = split_directories(full);
+  std::vector<std::string_view> prog_dirs = split_directories(full);
   if (!prog_dirs.empty())
     prog_dirs.pop_back(); // the program's own name
-  std::vector<std::string> bin_dirs = split_directories(bin_prefix);
+  std::vector<std::string_view> bin_dirs = split_directories(bin_prefix);
   if (prog_dirs.empty() || prog_dirs == bin_dirs)
     return std::nullopt;
 
-  std::vector<std::string> target_dirs = split_directories(target_prefix);
+  std::vector<std::string_view> target_dirs = split_directories(target_prefix);
   std::size_t common = 0;
   while (common < bin_dirs.size() && common < target_dirs.size() &&
          bin_dirs[common] == target_dirs[common])
@@ -77,7 +77,7 @@ std::optional<std::string> relocate_prefix(std::string_view program,
     return std::nullopt;
 
   std::string result;
-  for (const std::string& d : prog_dirs)
+  for (std::string_view d : prog_dirs)
     result += d;
   for (std::size_t i = common; i < bin_dirs.size(); ++i)
     result += "../";

@@ -10,8 +10,9 @@
 namespace velk {
 
 // Splits a path into components, each keeping the "/" characters that follow
-// it; a final component without "/" is kept too.
-std::vector<std::string> split_directories(std::string_view path);
+// it; a final component without "/" is kept too.  The components are views
+// into `path`.
+std::vector<std::string_view> split_directories(std::string_view path);
 
 // The directory that stands to `program` as `target_prefix` stands to
 // `bin_prefix`, with a trailing "/": for a program run as /opt/x/bin/velk++,

@@ -126,7 +126,21 @@ std::string make_temp_name(std::string_view suffix) {
   return *name;
 }
 
+namespace {
+system_text_hook the_system_text_hook = nullptr;
+} // namespace
+
+void set_system_text_hook(system_text_hook hook) {
+  the_system_text_hook = hook;
+}
+
+void prepare_system_text() {
+  if (the_system_text_hook != nullptr)
+    the_system_text_hook();
+}
+
 std::string error_text(int error) {
+  prepare_system_text();
   // strerror gives "Unknown error N" for numbers the system does not know;
   // those are the undocumented ones.
   const char* text = std::strerror(error);

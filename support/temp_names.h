@@ -39,4 +39,12 @@ bool create_new_file(const std::string& name);
 // The system's text for an error number, or "undocumented error #N".
 std::string error_text(int error);
 
+// Run before the C library is asked for text in the user's language
+// (error_text, a child's report of a failed exec): the message catalogue
+// sets the locale only when first needed, and installs here what does it.
+// None by default.
+using system_text_hook = void (*)();
+void set_system_text_hook(system_text_hook hook);
+void prepare_system_text();
+
 } // namespace velk

@@ -51,12 +51,12 @@ TEST(OptionTableInvariants, TextsAreSortedByBytesAndLengthsMatch) {
   for (std::size_t i = 0; i < option_count; ++i) {
     const option_record& o = option_table[i];
     ASSERT_GE(o.text.size(), 2u) << i;
-    EXPECT_EQ(o.text[0], '-') << o.text;
-    EXPECT_EQ(o.text_length, o.text.size() - 1) << o.text;
+    EXPECT_EQ(o.text[0], '-') << o.text.get();
+    EXPECT_EQ(o.text_length, o.text.size() - 1) << o.text.get();
     EXPECT_EQ(option_texts[i], o.text);
     if (i > 0) {
       EXPECT_TRUE(bytes_less(option_table[i - 1].text, o.text))
-          << option_table[i - 1].text << " / " << o.text;
+          << option_table[i - 1].text.get() << " / " << o.text.get();
     }
   }
   // The codes the compile-time lookup gives are the positions.
@@ -78,7 +78,8 @@ TEST(OptionTableInvariants, BackChainIsTheNearestJoinedPrefix) {
         break;
       }
     }
-    EXPECT_EQ(option_table[i].back_chain, expected) << option_table[i].text;
+    EXPECT_EQ(option_table[i].back_chain, expected)
+        << option_table[i].text.get();
     with_chain += expected != no_option;
   }
   EXPECT_EQ(with_chain, 118u);
@@ -119,10 +120,10 @@ TEST(OptionTableInvariants, NegationLinksFormTheListedRings) {
     const bool march =
         o.text == "-march=" || o.text == "-mcpu=" || o.text == "-mtune=";
     if (cancels || march) {
-      EXPECT_EQ(o.negation_link, static_cast<std::int32_t>(i)) << o.text;
+      EXPECT_EQ(o.negation_link, static_cast<std::int32_t>(i)) << o.text.get();
       ++self;
     } else {
-      EXPECT_EQ(o.negation_link, -1) << o.text;
+      EXPECT_EQ(o.negation_link, -1) << o.text.get();
       ++never;
     }
   }
@@ -134,35 +135,35 @@ TEST(OptionTableInvariants, NegationLinksFormTheListedRings) {
 TEST(OptionTableInvariants, AliasesAndTheirArguments) {
   for (const option_record& o : option_table) {
     if (!is_alias(o)) {
-      EXPECT_EQ(o.alias_argument, nullptr) << o.text;
-      EXPECT_EQ(o.negated_alias_argument, nullptr) << o.text;
+      EXPECT_EQ(o.alias_argument, nullptr) << o.text.get();
+      EXPECT_EQ(o.negated_alias_argument, nullptr) << o.text.get();
       EXPECT_EQ(o.attributes & (ATTR_ALIAS_IF_SEPARATE | ATTR_ALIAS_NEGATES), 0)
-          << o.text;
+          << o.text.get();
       continue;
     }
     if (o.alias_target == OPTION_IGNORE ||
         o.alias_target == OPTION_WARN_REMOVED) {
-      EXPECT_EQ(o.alias_argument, nullptr) << o.text;
-      EXPECT_EQ(o.negated_alias_argument, nullptr) << o.text;
+      EXPECT_EQ(o.alias_argument, nullptr) << o.text.get();
+      EXPECT_EQ(o.negated_alias_argument, nullptr) << o.text.get();
       continue;
     }
-    ASSERT_LT(o.alias_target, option_count) << o.text;
+    ASSERT_LT(o.alias_target, option_count) << o.text.get();
     const option_record& target = option_table[o.alias_target];
     EXPECT_TRUE(!is_alias(target) ||
                 (target.attributes & ATTR_ALIAS_IF_SEPARATE))
-        << o.text << " -> " << target.text;
+        << o.text.get() << " -> " << target.text.get();
     if (o.negated_alias_argument != nullptr) {
-      EXPECT_NE(o.alias_argument, nullptr) << o.text;
+      EXPECT_NE(o.alias_argument, nullptr) << o.text.get();
     }
     if (o.alias_argument != nullptr) {
-      EXPECT_EQ(o.flags & (OPTF_JOINED | OPTF_SEPARATE), 0u) << o.text;
-      EXPECT_EQ(o.attributes & ATTR_ALIAS_NEGATES, 0) << o.text;
+      EXPECT_EQ(o.flags & (OPTF_JOINED | OPTF_SEPARATE), 0u) << o.text.get();
+      EXPECT_EQ(o.attributes & ATTR_ALIAS_NEGATES, 0) << o.text.get();
       const bool negatable_text =
           o.text.starts_with("-W") || o.text.starts_with("-f") ||
           o.text.starts_with("-m") || o.text.starts_with("-g");
       if (o.negated_alias_argument == nullptr) {
         EXPECT_TRUE((o.attributes & ATTR_NO_NEGATIVE) || !negatable_text)
-            << o.text;
+            << o.text.get();
       }
     }
   }
@@ -172,18 +173,18 @@ TEST(OptionTableInvariants, EnumerationsAndVariables) {
   std::set<std::size_t> used;
   for (const option_record& o : option_table) {
     if (o.variable_kind == VK_ENUM) {
-      ASSERT_LT(o.enum_index, option_enum_count) << o.text;
+      ASSERT_LT(o.enum_index, option_enum_count) << o.text.get();
       used.insert(o.enum_index);
-      EXPECT_LE(o.variable_value, 2) << o.text;
-      EXPECT_GE(o.variable_value, 0) << o.text;
+      EXPECT_LE(o.variable_value, 2) << o.text.get();
+      EXPECT_GE(o.variable_value, 0) << o.text.get();
     }
     if (has_variable(o)) {
-      EXPECT_LT(o.variable_offset, sizeof(option_values)) << o.text;
+      EXPECT_LT(o.variable_offset, sizeof(option_values)) << o.text.get();
     }
     if (has_range(o)) {
-      EXPECT_LE(o.range_min, o.range_max) << o.text;
+      EXPECT_LE(o.range_min, o.range_max) << o.text.get();
     } else {
-      EXPECT_EQ(o.range_min, -1) << o.text;
+      EXPECT_EQ(o.range_min, -1) << o.text.get();
     }
   }
   EXPECT_EQ(used.size(), option_enum_count);
@@ -217,10 +218,10 @@ TEST(OptionTableContents, CountsByClassAndAttribute) {
     removed += o.alias_target == OPTION_WARN_REMOVED;
     ranges += has_range(o);
     enums += o.variable_kind == VK_ENUM;
-    EXPECT_EQ(extra_args(o), 0u) << o.text;
+    EXPECT_EQ(extra_args(o), 0u) << o.text.get();
     EXPECT_EQ(o.flags & OPTF_PARAMS ? 1 : 0,
               o.text.starts_with("--param=") ? 1 : 0)
-        << o.text;
+        << o.text.get();
   }
   EXPECT_EQ(aliases, 291u);
   EXPECT_EQ(ignored, 45u);
@@ -256,7 +257,7 @@ TEST(OptionTableContents, CountsByClassAndAttribute) {
   std::size_t helps = 0;
   for (const option_record& o : option_table) {
     if (o.help != nullptr) {
-      EXPECT_TRUE(o.flags & OPTF_DRIVER) << o.text;
+      EXPECT_TRUE(o.flags & OPTF_DRIVER) << o.text.get();
       ++helps;
     }
   }
@@ -311,8 +312,10 @@ TEST(OptionTableContents, SampleEntries) {
             ATTR_NO_NEGATIVE | ATTR_LOWERCASE_ARG);
   EXPECT_EQ(option_table[option_code("-g")].attributes,
             ATTR_NO_NEGATIVE | ATTR_ARG_OPTIONAL);
-  EXPECT_EQ(option_table[option_code("-foffload=")].missing_argument_message,
-            std::string_view("targets missing after %qs"));
+  EXPECT_EQ(
+      std::string_view(
+          option_table[option_code("-foffload=")].missing_argument_message),
+      "targets missing after %qs");
 
   // Languages: driver, common and target options belong to none; the
   // others to the C family.

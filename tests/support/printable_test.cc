@@ -1,6 +1,7 @@
 // Decoding UTF-8 and the escaping of what may not reach a terminal.
 #include "support/printable.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -74,6 +75,29 @@ TEST(Printable, EscapesOnlyUnprintableBytes) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(escape_unprintable(c.text), c.expected) << c.text;
+}
+
+// Long runs are checked eight bytes at a time: one odd byte anywhere in a
+// run, before, at and after the word boundaries, is found.  A lone byte
+// passes only when it is printable ASCII.
+TEST(Printable, OneByteInALongRun) {
+  const std::string filler = "abcdefghijklmnopq";
+  for (std::size_t at : {0u, 7u, 8u, 9u, 15u, 16u}) {
+    for (int b = 0; b < 256; ++b) {
+      std::string text = filler;
+      text[at] = static_cast<char>(b);
+      std::string expected = filler.substr(0, at);
+      if (b >= 0x20 && b < 0x7f) {
+        expected += static_cast<char>(b);
+      } else {
+        char escape[5];
+        std::snprintf(escape, sizeof escape, "\\x%02x", b);
+        expected += escape;
+      }
+      expected += filler.substr(at + 1);
+      EXPECT_EQ(escape_unprintable(text), expected) << at << " " << b;
+    }
+  }
 }
 
 } // namespace

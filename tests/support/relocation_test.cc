@@ -15,9 +15,9 @@ constexpr const char* libexec = "/usr/local/brae13/libexec/velk/";
 
 TEST(SplitDirectories, ComponentsKeepTheirSlashes) {
   EXPECT_EQ(split_directories("/a//b/c"),
-            (std::vector<std::string>{"/", "a//", "b/", "c"}));
+            (std::vector<std::string_view>{"/", "a//", "b/", "c"}));
   EXPECT_EQ(split_directories("rel/x/"),
-            (std::vector<std::string>{"rel/", "x/"}));
+            (std::vector<std::string_view>{"rel/", "x/"}));
   EXPECT_TRUE(split_directories("").empty());
 }
 
