@@ -2,13 +2,35 @@
 
 #include "diagnostics/diagnostic.h"
 
+#include <algorithm>
+#include <array>
+
 namespace velk {
 
+namespace {
+
+// The built-in spec ids in the order of their names, sorted when the
+// program is compiled, so that a name is found by a binary search.
+constexpr std::array<builtin_spec_id, builtin_spec_count> ids_by_name = [] {
+  std::array<builtin_spec_id, builtin_spec_count> ids{};
+  for (std::size_t i = 0; i < ids.size(); ++i)
+    ids[i] = static_cast<builtin_spec_id>(i);
+  std::sort(ids.begin(), ids.end(), [](builtin_spec_id a, builtin_spec_id b) {
+    return builtin_spec(a).name < builtin_spec(b).name;
+  });
+  return ids;
+}();
+
+} // namespace
+
 std::optional<builtin_spec_id> find_builtin_spec(std::string_view name) {
-  for (std::size_t i = 0; i < builtin_spec_count; ++i)
-    if (builtin_spec(i).name == name)
-      return static_cast<builtin_spec_id>(i);
-  return std::nullopt;
+  auto it = std::lower_bound(ids_by_name.begin(), ids_by_name.end(), name,
+                             [](builtin_spec_id id, std::string_view key) {
+                               return builtin_spec(id).name < key;
+                             });
+  if (it == ids_by_name.end() || builtin_spec(*it).name != name)
+    return std::nullopt;
+  return *it;
 }
 
 namespace {
