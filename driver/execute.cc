@@ -205,7 +205,8 @@ std::string command_group_echo(const std::vector<std::string>& argument_vector,
       // backslashes.
       std::string shown;
       append_echoed(shown, arg, quote);
-      out += escape_unprintable(shown);
+      escape_unprintable_into(shown,
+                              [&out](std::string_view piece) { out += piece; });
     }
   }
   out += '\n';

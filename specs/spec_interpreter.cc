@@ -417,15 +417,17 @@ int run_spec_function(const spec_function_call& call,
 bool switch_matches(std::string_view atom, bool starred) {
   switch_table& switches = tables().switches;
   const std::size_t len = atom.size();
+  const bool define_or_undefine = len > 0 && (atom[0] == 'D' || atom[0] == 'U');
   for (std::size_t i = 0; i < switches.size(); ++i) {
     const std::string& name = switches[i].name;
-    if (name.starts_with(atom) && (starred || name.size() == len) &&
+    if ((starred ? name.size() >= len : name.size() == len) &&
+        name.starts_with(atom) &&
         switch_is_live(i, starred ? std::optional<std::size_t>(len)
                                   : std::nullopt))
       return true;
     // -D and -U with a separate argument: "%{Dfoo}" tests "-D foo".
-    if (len > 0 && (atom[0] == 'D' || atom[0] == 'U') && !name.empty() &&
-        name[0] == atom[0] && !switches[i].args.empty()) {
+    if (define_or_undefine && !name.empty() && name[0] == atom[0] &&
+        !switches[i].args.empty()) {
       const std::string& arg = switches[i].args[0];
       std::string_view rest = atom.substr(1);
       if (arg.starts_with(rest) &&
@@ -653,6 +655,10 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
   bool n_way_choice = false;
   bool n_way_matched = false;
   bool ordered_set = false;
+  // Per-atom buffers, kept for the whole construct so that their storage
+  // is reused.
+  spec_function_call call;
+  std::string unescaped;
 
   for (;;) { // one alternative: atoms joined by "|", then ":body"
     bool disjunct_set = false;
@@ -671,13 +677,11 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
         c.skip_blanks();
       }
       bool is_function = false;
-      spec_function_call call;
       bool suffix_test = false;
       bool language_test = false;
       bool starred = false;
       // The atom as written when it holds no "\\", else its unescaped copy.
       std::string_view atom;
-      std::string unescaped;
       if (c.peek() == '%' && c.peek(1) == ':') {
         c.pos += 2;
         call = read_spec_function_call(c);
@@ -765,7 +769,9 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
           }
           if (present != negated) {
             disj_matched = true;
-            star_prefix = atom;
+            // Only a body whose atoms are all starred may use %*.
+            if (starred)
+              star_prefix = atom;
           }
         }
       }
@@ -1346,7 +1352,9 @@ void finish_argument() {
   spec_interpreter_state& st = spec_state();
   if (!st.argument_in_progress)
     return;
-  std::string text = std::move(st.text);
+  // A copy, so that the buffer of the argument in progress keeps its
+  // capacity for the next argument instead of growing again.
+  std::string text = st.text;
   st.text.clear();
   st.argument_in_progress = false;
   if (st.library_file_mark || st.linker_script_mark) {
