@@ -27,12 +27,6 @@ bool can_search(const std::string& dir) {
               text.c_str());
 }
 
-std::string with_slash(std::string dir) {
-  if (!dir.empty() && dir.back() != '/')
-    dir += '/';
-  return dir;
-}
-
 // Removes "component/../" pairs, left to right, while the directory before
 // "/../" cannot be searched: there the "..", taken literally, would not
 // work, while the collapsed form may.  The text is read once: `kept` holds
@@ -290,15 +284,20 @@ std::string search_path_text(const search_path_list& list,
 }
 
 bool is_usable_directory(std::string_view path, bool for_linker) {
-  std::string dir(path);
   if (for_linker) {
-    std::string plain = dir;
+    std::string_view plain = path;
     while (plain.size() > 1 && plain.back() == '/')
-      plain.pop_back();
+      plain.remove_suffix(1);
     if (plain == "/lib" || plain == "/usr/lib")
       return false;
   }
-  dir = with_slash(dir) + ".";
+  // "dir/." names the directory itself only when it is one.
+  std::string dir;
+  dir.reserve(path.size() + 2);
+  dir = path;
+  if (!dir.empty() && dir.back() != '/')
+    dir += '/';
+  dir += '.';
   struct stat st;
   return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
