@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
+#include <iterator>
 
 namespace velk {
 
@@ -31,6 +33,27 @@ std::optional<builtin_spec_id> find_builtin_spec(std::string_view name) {
   if (it == ids_by_name.end() || builtin_spec(*it).name != name)
     return std::nullopt;
   return *it;
+}
+
+std::optional<std::span<const builtin_data::atom_ref>>
+builtin_switch_atoms(std::string_view text) {
+  const std::less<const char*> before;
+  const char* const pool = builtin_data::pool;
+  if (before(text.data(), pool) ||
+      !before(text.data(), pool + sizeof builtin_data::pool))
+    return std::nullopt;
+  const auto offset = static_cast<std::uint32_t>(text.data() - pool);
+  const auto* const first = std::begin(builtin_data::scanned_texts);
+  const auto* const last = std::end(builtin_data::scanned_texts);
+  const auto* it = std::lower_bound(
+      first, last, offset,
+      [](const builtin_data::text_atoms& t, std::uint32_t value) {
+        return t.text.offset < value;
+      });
+  if (it == last || it->text.offset != offset || it->text.length != text.size())
+    return std::nullopt;
+  return std::span<const builtin_data::atom_ref>(
+      builtin_data::atoms + it->first, it->count);
 }
 
 namespace {

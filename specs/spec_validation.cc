@@ -1,5 +1,6 @@
 #include "specs/spec_validation.h"
 
+#include "specs/builtin_specs.h"
 #include "specs/named_specs.h"
 #include "specs/switches.h"
 
@@ -14,6 +15,8 @@ struct scanner {
   std::string_view text;
   std::size_t pos = 0;
   bool user_spec = false;
+  // When set, the atoms are collected here instead of marking switches.
+  std::vector<std::pair<std::string, bool>>* collected = nullptr;
 
   int peek(std::size_t ahead = 0) const {
     return pos + ahead < text.size()
@@ -156,8 +159,12 @@ void scan_construct(scanner& s, bool braced) {
       starred = true;
       ++s.pos;
     }
-    if (!test_only)
-      mark_atom(atom, starred, s.user_spec);
+    if (!test_only) {
+      if (s.collected != nullptr)
+        s.collected->emplace_back(atom, starred);
+      else
+        mark_atom(atom, starred, s.user_spec);
+    }
     if (!braced)
       return;
 
@@ -184,8 +191,23 @@ void scan_construct(scanner& s, bool braced) {
 } // namespace
 
 void validate_switches_from_spec(std::string_view spec, bool user_spec) {
+  if (!user_spec) {
+    if (auto atoms = builtin_switch_atoms(spec)) {
+      for (const builtin_data::atom_ref& atom : *atoms)
+        mark_atom(builtin_data::view(atom.name), atom.starred, false);
+      return;
+    }
+  }
   scanner s{spec, 0, user_spec};
   scan_text(s, false);
+}
+
+std::vector<std::pair<std::string, bool>>
+scan_switch_atoms(std::string_view spec) {
+  std::vector<std::pair<std::string, bool>> atoms;
+  scanner s{spec, 0, false, &atoms};
+  scan_text(s, false);
+  return atoms;
 }
 
 void mark_spec_switches_validated(
