@@ -195,19 +195,27 @@ bool retry_wanted(const std::vector<std::string>& arguments) {
 std::string command_group_echo(const std::vector<std::string>& argument_vector,
                                bool quote) {
   std::string out;
+  std::size_t length = 1;
+  for (const std::string& arg : argument_vector)
+    length += arg.size() + 3;
+  out.reserve(length);
   for (const std::string& arg : argument_vector) {
     if (arg == "|") {
       out += " |\n";
       continue;
     }
-    {
-      // The escapes go in after the quoting, which would double their
-      // backslashes.
-      std::string shown;
-      append_echoed(shown, arg, quote);
-      escape_unprintable_into(shown,
-                              [&out](std::string_view piece) { out += piece; });
-    }
+    // The escapes go in after the quoting, which would double their
+    // backslashes.  Printable ASCII, the usual case, needs none.
+    const std::size_t start = out.size();
+    append_echoed(out, arg, quote);
+    const std::string_view shown = std::string_view(out).substr(start);
+    if (std::all_of(shown.begin(), shown.end(),
+                    [](char c) { return c >= 0x20 && c < 0x7f; }))
+      continue;
+    const std::string raw(shown);
+    out.resize(start);
+    escape_unprintable_into(raw,
+                            [&out](std::string_view piece) { out += piece; });
   }
   out += '\n';
   return out;
