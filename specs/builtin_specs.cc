@@ -56,6 +56,23 @@ builtin_switch_atoms(std::string_view text) {
       builtin_data::atoms + it->first, it->count);
 }
 
+std::optional<builtin_body> builtin_brace_body(const char* body) {
+  const std::less<const char*> before;
+  const char* const pool = builtin_data::pool;
+  if (before(body, pool) || !before(body, pool + sizeof builtin_data::pool))
+    return std::nullopt;
+  const auto offset = static_cast<std::uint32_t>(body - pool);
+  const auto* const first = std::begin(builtin_data::bodies);
+  const auto* const last = first + builtin_data::body_count;
+  const auto* it =
+      std::lower_bound(first, last, offset,
+                       [](const builtin_data::body_ref& b,
+                          std::uint32_t value) { return b.start < value; });
+  if (it == last || it->start != offset)
+    return std::nullopt;
+  return builtin_body{pool + it->end, it->star};
+}
+
 namespace {
 
 // The language entry "@language", searched from the last row.  `name` is

@@ -71,6 +71,16 @@ std::optional<builtin_spec_id> find_builtin_spec(std::string_view name);
 std::optional<std::span<const builtin_data::atom_ref>>
 builtin_switch_atoms(std::string_view text);
 
+// The brace body that starts at `body`, a place in a built-in spec text
+// right after a ":", as found when the program was built: the place of the
+// ";" or "}" that ends it and whether it holds %* at its own level.  None
+// for any other place.
+struct builtin_body {
+  const char* end;
+  bool has_star;
+};
+std::optional<builtin_body> builtin_brace_body(const char* body);
+
 // The driver's self specs, applied in order during spec set-up.
 inline constexpr std::size_t driver_self_spec_count =
     builtin_data::self_spec_count;

@@ -7,7 +7,8 @@ Reads SPECS (specs/builtin_specs.txt, whose header describes the format),
 checks it, and writes OUTPUT_DIR/specs/builtin_spec_data.h: one pool holding
 every text (each followed by a NUL), the compilers-table rows and the named
 specs as offsets into it, an enumeration naming the named specs, the
-other texts, and the switch atoms each text names (for switch validation).
+other texts, the switch atoms each text names (for switch validation) and
+where each brace body of the texts ends (for the interpreter).
 
 A malformed file is reported as "SPECS:LINE: error: MESSAGE" on standard
 error, with exit status 1, and nothing is written.
@@ -329,6 +330,40 @@ def switch_atoms(text):
     return atoms
 
 
+def brace_body_end(data, start):
+    """Where the brace body starting at `start` of `data` (bytes) ends, as
+    (place of its ";" or "}", whether it holds %* at its own level), or None
+    when the text ends first.  Mirrors the body reading of
+    specs/spec_interpreter.cc (a unit test compares the two)."""
+    nesting = 0
+    has_star = False
+    p = start
+    n = len(data)
+    while True:
+        if p == n:
+            return None
+        c = data[p]
+        if c == ord(";"):
+            if nesting == 0:
+                return p, has_star
+        elif c == ord("}"):
+            if nesting == 0:
+                return p, has_star
+            nesting -= 1
+        elif c == ord("{"):
+            nesting += 1
+        elif c == ord("\\"):
+            if p + 1 != n:
+                p += 1
+        elif c == ord("%"):
+            if p + 1 != n:
+                if data[p + 1] == ord("*") and nesting == 0:
+                    has_star = True
+                if data[p + 1] != ord("{"):
+                    p += 1
+        p += 1
+
+
 class Pool:
     def __init__(self):
         self.parts = []
@@ -361,9 +396,11 @@ def generate(rows, specs, texts, selfs, source):
     # The switch atoms of every text switch validation scans, by the text's
     # place in the pool.
     scanned = {}
-    for text in ([r.text for r in rows] +
-                 [r.preprocessor for r in rows if r.preprocessor is not None] +
-                 [s.text for s in specs] + [t.text for t in texts]):
+    scanned_texts = ([r.text for r in rows] +
+                     [r.preprocessor for r in rows
+                      if r.preprocessor is not None] +
+                     [s.text for s in specs] + [t.text for t in texts])
+    for text in scanned_texts:
         scanned[pool.add(text)] = switch_atoms(text)
     atom_refs = []
     text_atoms = []
@@ -372,6 +409,19 @@ def generate(rows, specs, texts, selfs, source):
         for atom, starred in scanned[text_ref]:
             atom_refs.append((pool.add(atom), starred))
         text_atoms.append((text_ref, first, len(atom_refs) - first))
+
+    # Where each brace body of the spec texts ends, by the place in the pool
+    # right after the ":" that starts it.
+    bodies = {}
+    for text in list(scanned_texts) + [s.text for s in selfs]:
+        offset = pool.add(text)[0]
+        data = text.encode("utf-8")
+        for i, c in enumerate(data):
+            if c != ord(":"):
+                continue
+            found = brace_body_end(data, i + 1)
+            if found is not None:
+                bodies[offset + i + 1] = (offset + found[0], found[1])
 
     def ref(r):
         return "{%d, %d}" % r
@@ -434,6 +484,26 @@ def generate(rows, specs, texts, selfs, source):
                "= {\n" % len(text_atoms))
     for r, first, count in text_atoms:
         out.append("    {%s, %d, %d},\n" % (ref(r), first, count))
+    out.append("};\n\n")
+    out.append("// Where each brace body of the texts ends: `start` is the "
+               "place in the\n"
+               "// pool right after a \":\", `end` that of the \";\" or "
+               "\"}\" ending the body\n"
+               "// that starts there, `star` whether it holds %%* at its own "
+               "level.\n"
+               "// Sorted by `start`.\n"
+               "struct body_ref {\n  std::uint32_t start;\n"
+               "  std::uint32_t end;\n  bool star;\n};\n"
+               "inline constexpr std::size_t body_count = %d;\n"
+               "inline constexpr body_ref bodies[%d] = {\n"
+               % (len(bodies), max(len(bodies), 1)))
+    for start in sorted(bodies) or [None]:
+        if start is None:
+            out.append("    {0, 0, false},\n")
+            continue
+        end, star = bodies[start]
+        out.append("    {%d, %d, %s},\n"
+                   % (start, end, "true" if star else "false"))
     out.append("};\n\n")
     out.append("constexpr std::string_view view(text_ref r) {\n"
                "  return {pool + r.offset, r.length};\n}\n\n")

@@ -537,36 +537,31 @@ private:
   const brace_extents* saved_;
 };
 
-// Finds the body after ":" up to ";" or "}" at the construct's level.
-// Returns the body without trailing blanks and whether it holds %* at its
-// own level; `c` ends at the ";" or "}".  Inside a body whose extents are
-// known, nested constructs are stepped over; otherwise their extents are
-// recorded in `found` (when given) for the body to use while it runs.
-std::string_view read_brace_body(cursor& c, bool& has_star,
-                                 brace_extents* found) {
-  const std::size_t start = c.pos;
+std::string_view without_trailing_blanks(std::string_view body) {
+  while (!body.empty() && is_blank(body.back()))
+    body.remove_suffix(1);
+  return body;
+}
+
+// Reads the brace body that starts at `start` of `text` up to the ";" or
+// "}" at its own level and returns the place of that character, or npos
+// when the text ends first; `has_star` tells whether the body holds %* at
+// its own level.  Inside a body whose extents are `known`, nested
+// constructs are stepped over; otherwise their extents are recorded in
+// `found` (when given) for the body to use while it runs.
+std::size_t scan_brace_body(std::string_view text, std::size_t start,
+                            bool& has_star, const brace_extents* known,
+                            brace_extents* found) {
   int nesting = 0;
   has_star = false;
-  const char* const text = c.text.data();
-  const char* const end = text + c.text.size();
-  const char* p = text + std::min(c.pos, c.text.size());
-  const brace_extents* known =
-      running_body_extents != nullptr && running_body_extents->covers(c.text)
-          ? running_body_extents
-          : nullptr;
-  if (known != nullptr)
-    found = nullptr;
+  const char* const end = text.data() + text.size();
+  const char* p = text.data() + std::min(start, text.size());
   std::vector<std::size_t> open_slots; // indices into found->pairs
   if (found != nullptr) {
     found->begin = p;
     found->pairs.clear();
   }
-  for (;; ++p) {
-    if (p == end) {
-      c.pos = c.text.size();
-      fatal_error(unknown_location, "braced spec body %qs is invalid",
-                  c.rest_from(start));
-    }
+  for (; p != end; ++p) {
     switch (*p) {
     case ';':
       if (nesting == 0)
@@ -615,14 +610,46 @@ std::string_view read_brace_body(cursor& c, bool& has_star,
       break;
     }
   }
+  return std::string_view::npos;
 found:
-  c.pos = static_cast<std::size_t>(p - text);
   if (found != nullptr)
     found->end = p;
-  std::string_view body = c.text.substr(start, c.pos - start);
-  while (!body.empty() && is_blank(body.back()))
-    body.remove_suffix(1);
-  return body;
+  return static_cast<std::size_t>(p - text.data());
+}
+
+// Finds the body after ":" up to ";" or "}" at the construct's level.
+// Returns the body without trailing blanks and whether it holds %* at its
+// own level; `c` ends at the ";" or "}".  The extents of nested constructs
+// are recorded in `found` (when given and not yet known) for the body to
+// use while it runs.
+std::string_view read_brace_body(cursor& c, bool& has_star,
+                                 brace_extents* found) {
+  const std::size_t start = c.pos;
+  const char* const end = c.text.data() + c.text.size();
+  // The bodies of the built-in texts were found when the program was built;
+  // a body that runs past the end of the text in hand is read to report it.
+  if (std::optional<builtin_body> b =
+          builtin_brace_body(c.text.data() + std::min(start, c.text.size()));
+      b && std::less<const char*>()(b->end, end)) {
+    has_star = b->has_star;
+    c.pos = static_cast<std::size_t>(b->end - c.text.data());
+    return without_trailing_blanks(c.text.substr(start, c.pos - start));
+  }
+  const brace_extents* known =
+      running_body_extents != nullptr && running_body_extents->covers(c.text)
+          ? running_body_extents
+          : nullptr;
+  if (known != nullptr)
+    found = nullptr;
+  const std::size_t close =
+      scan_brace_body(c.text, start, has_star, known, found);
+  if (close == std::string_view::npos) {
+    c.pos = c.text.size();
+    fatal_error(unknown_location, "braced spec body %qs is invalid",
+                c.rest_from(start));
+  }
+  c.pos = close;
+  return without_trailing_blanks(c.text.substr(start, c.pos - start));
 }
 
 int run_brace_body(std::string_view body, bool has_star,
@@ -974,6 +1001,15 @@ std::string read_message(cursor& c) {
 }
 
 } // namespace
+
+std::optional<std::size_t> brace_body_end(std::string_view text,
+                                          std::size_t start, bool& has_star) {
+  const std::size_t close =
+      scan_brace_body(text, start, has_star, nullptr, nullptr);
+  if (close == std::string_view::npos)
+    return std::nullopt;
+  return close;
+}
 
 spec_interpreter_state& spec_state() {
   static spec_interpreter_state state;

@@ -2,6 +2,7 @@
 
 #include "diagnostics/diagnostic.h"
 #include "specs/spec_functions.h"
+#include "specs/spec_interpreter.h"
 #include "specs/spec_validation.h"
 #include "support/configuration.h"
 
@@ -143,6 +144,44 @@ TEST(BuiltinSpecs, SwitchAtomsAreThoseOfTheScan) {
   EXPECT_FALSE(builtin_switch_atoms(copy));
   EXPECT_FALSE(builtin_switch_atoms(link_command_text.substr(0, 10)));
   EXPECT_FALSE(builtin_switch_atoms(std::string_view()));
+}
+
+// The interpreter takes where a brace body of a built-in text ends from
+// the table the build made: it must be where reading the text finds it.
+TEST(BuiltinSpecs, BraceBodiesAreThoseOfTheText) {
+  std::vector<std::string_view> texts = {
+      link_command_text, asm_cpu_spec_text, libvelk_construct_text,
+      link_eh_frame_prefix_text, sysroot_link_prefix_text};
+  for (const compiler_record& row : builtin_rows()) {
+    texts.push_back(row.spec);
+    if (row.preprocessor_spec)
+      texts.push_back(*row.preprocessor_spec);
+  }
+  for (std::size_t i = 0; i < builtin_spec_count; ++i)
+    texts.push_back(builtin_spec(i).text);
+  for (std::size_t i = 0; i < driver_self_spec_count; ++i)
+    texts.push_back(driver_self_spec(i));
+  std::size_t bodies = 0;
+  for (std::string_view text : texts) {
+    SCOPED_TRACE(text);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      std::optional<builtin_body> built = builtin_brace_body(text.data() + i);
+      if (i == 0 || text[i - 1] != ':') {
+        EXPECT_FALSE(built.has_value()) << i;
+        continue;
+      }
+      bool has_star = false;
+      std::optional<std::size_t> end = brace_body_end(text, i, has_star);
+      ASSERT_EQ(built.has_value(), end.has_value()) << i;
+      if (!end)
+        continue;
+      EXPECT_EQ(built->end, text.data() + *end) << i;
+      EXPECT_EQ(built->has_star, has_star) << i;
+      ++bodies;
+    }
+  }
+  EXPECT_GT(bodies, 300u);
+  EXPECT_FALSE(builtin_brace_body(nullptr));
 }
 
 TEST(BuiltinSpecs, TextsAreExact) {
