@@ -13,6 +13,7 @@
 #include "support/temp_names.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -36,7 +37,7 @@ constexpr int max_named_spec_depth = 100;
 
 constexpr int end_of_text = -1;
 
-bool is_alnum(int c) {
+constexpr bool is_alnum(int c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
          (c >= '0' && c <= '9');
 }
@@ -45,10 +46,18 @@ bool is_blank(int c) {
   return c == ' ' || c == '\t';
 }
 
-// A character of the switch-name word of a brace atom.
+// The characters of the switch-name word of a brace atom, as a table: the
+// word is read for every atom the specs test.
+constexpr std::array<bool, 256> atom_chars = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = is_alnum(c) || c == '_' || c == '-' || c == '+' || c == '=' ||
+               c == ',' || c == '.' || c == '@';
+  return table;
+}();
+
 bool is_atom_char(int c) {
-  return is_alnum(c) || c == '_' || c == '-' || c == '+' || c == '=' ||
-         c == ',' || c == '.' || c == '@';
+  return c >= 0 && c < 256 && atom_chars[static_cast<std::size_t>(c)];
 }
 
 // Reading position in a spec text; characters past the end read as
