@@ -56,6 +56,20 @@ constexpr std::array<bool, 256> atom_chars = [] {
   return table;
 }();
 
+// The characters that are text of the argument in progress and nothing
+// else (see do_spec_1).
+constexpr std::array<bool, 256> ordinary_chars = [] {
+  std::array<bool, 256> table{};
+  table.fill(true);
+  for (unsigned char c : {'\n', '|', ' ', '\t', '\\', '%'})
+    table[c] = false;
+  return table;
+}();
+
+bool is_ordinary_char(int c) {
+  return c >= 0 && c < 256 && ordinary_chars[static_cast<std::size_t>(c)];
+}
+
 bool is_atom_char(int c) {
   return c >= 0 && c < 256 && atom_chars[static_cast<std::size_t>(c)];
 }
@@ -1086,10 +1100,15 @@ int do_spec_1(std::string_view spec, bool in_switch,
       continue;
     case '%':
       break;
-    default:
-      st.text += static_cast<char>(ch);
+    default: {
+      // A run of ordinary characters goes into the argument at once.
+      const std::size_t run_start = c.pos - 1;
+      while (!c.at_end() && is_ordinary_char(c.peek()))
+        ++c.pos;
+      st.text.append(spec.substr(run_start, c.pos - run_start));
       st.argument_in_progress = true;
       continue;
+    }
     }
 
     // An escape.
