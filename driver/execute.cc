@@ -30,21 +30,37 @@ namespace velk {
 
 namespace {
 
+// The characters a shell takes as they are, as a table: every character of
+// every argument echoed is looked up.
+constexpr std::array<bool, 256> plain_chars = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+               (c >= '0' && c <= '9') || c == '_' || c == '/' || c == '-' ||
+               c == '.';
+  return table;
+}();
+
 bool is_plain(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-         (c >= '0' && c <= '9') || c == '_' || c == '/' || c == '-' || c == '.';
+  return plain_chars[static_cast<unsigned char>(c)];
 }
 
 // Double quotes with a backslash before each character that keeps its
 // meaning inside them: `"`, `\`, `$`, and the backtick, which would run a
-// command when the line is pasted into a shell.
+// command when the line is pasted into a shell.  The runs between such
+// characters go in at once.
 void append_quoted(std::string& out, std::string_view arg) {
   out += '"';
-  for (char c : arg) {
-    if (c == '"' || c == '\\' || c == '$' || c == '`')
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < arg.size(); ++i) {
+    const char c = arg[i];
+    if (c == '"' || c == '\\' || c == '$' || c == '`') {
+      out.append(arg.substr(run, i - run));
       out += '\\';
-    out += c;
+      run = i;
+    }
   }
+  out.append(arg.substr(run));
   out += '"';
 }
 
