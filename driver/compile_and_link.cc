@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -133,7 +134,7 @@ void set_link_specs(const char* argv0) {
 
 // Runs `spec` again with the second switch table and compares the final
 // instruction dumps of both compilations; false when the input fails.
-bool recompile_and_compare(const std::string& spec) {
+bool recompile_and_compare(std::string_view spec) {
   spec_interpreter_state& st = spec_state();
   command_tables& t = tables();
   if (verbose_requested())
@@ -272,9 +273,10 @@ void compile_inputs() {
                      t.inputs[i].name.c_str(), language.c_str());
       failed = true;
     } else {
-      // The spec may add inputs' outputs and mark inputs compiled; it
-      // works from a copy because a spec file could replace the row.
-      const std::string spec(entry->spec);
+      // The spec may add inputs' outputs and mark inputs compiled.  A
+      // spec file it includes may add rows, moving `entry`, but never
+      // frees the text of a row.
+      const std::string_view spec = entry->spec;
       st.compare_debug_dumps[0].reset();
       st.compare_debug_dumps[1].reset();
       const int result = run_spec_command(spec);
@@ -348,7 +350,12 @@ void run_link_phase(const char* argv0) {
                  stdout);
       std::fflush(stdout);
     }
-    const std::string spec(link_command_spec());
+    // A link command from a spec file runs from a copy, as a spec file it
+    // includes could replace it; the built-in text is constant.
+    std::string_view spec = link_command_spec();
+    std::optional<std::string> copy;
+    if (spec.data() != link_command_text.data())
+      spec = copy.emplace(spec);
     if (run_spec_command(spec) < 0)
       counters().error_count = std::max(counters().error_count, 1);
     linker_ran = counters().run_count != runs_before;

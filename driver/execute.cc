@@ -31,21 +31,37 @@ namespace velk {
 
 namespace {
 
+// The characters a shell takes as they are, as a table: every character of
+// every argument echoed is looked up.
+constexpr std::array<bool, 256> plain_chars = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+               (c >= '0' && c <= '9') || c == '_' || c == '/' || c == '-' ||
+               c == '.';
+  return table;
+}();
+
 bool is_plain(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-         (c >= '0' && c <= '9') || c == '_' || c == '/' || c == '-' || c == '.';
+  return plain_chars[static_cast<unsigned char>(c)];
 }
 
 // Double quotes with a backslash before each character that keeps its
 // meaning inside them: `"`, `\`, `$`, and the backtick, which would run a
-// command when the line is pasted into a shell.
+// command when the line is pasted into a shell.  The runs between such
+// characters go in at once.
 void append_quoted(std::string& out, std::string_view arg) {
   out += '"';
-  for (char c : arg) {
-    if (c == '"' || c == '\\' || c == '$' || c == '`')
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < arg.size(); ++i) {
+    const char c = arg[i];
+    if (c == '"' || c == '\\' || c == '$' || c == '`') {
+      out.append(arg.substr(run, i - run));
       out += '\\';
-    out += c;
+      run = i;
+    }
   }
+  out.append(arg.substr(run));
   out += '"';
 }
 
@@ -215,19 +231,27 @@ bool retry_wanted(const std::vector<std::string>& arguments) {
 std::string command_group_echo(const std::vector<std::string>& argument_vector,
                                bool quote) {
   std::string out;
+  std::size_t length = 1;
+  for (const std::string& arg : argument_vector)
+    length += arg.size() + 3;
+  out.reserve(length);
   for (const std::string& arg : argument_vector) {
     if (arg == "|") {
       out += " |\n";
       continue;
     }
-    {
-      // The escapes go in after the quoting, which would double their
-      // backslashes.
-      std::string shown;
-      append_echoed(shown, arg, quote);
-      escape_unprintable_into(shown,
-                              [&](std::string_view piece) { out += piece; });
-    }
+    // The escapes go in after the quoting, which would double their
+    // backslashes.  Printable ASCII, the usual case, needs none.
+    const std::size_t start = out.size();
+    append_echoed(out, arg, quote);
+    const std::string_view shown = std::string_view(out).substr(start);
+    if (std::all_of(shown.begin(), shown.end(),
+                    [](char c) { return c >= 0x20 && c < 0x7f; }))
+      continue;
+    const std::string raw(shown);
+    out.resize(start);
+    escape_unprintable_into(raw,
+                            [&out](std::string_view piece) { out += piece; });
   }
   out += '\n';
   return out;

@@ -2,13 +2,75 @@
 
 #include "diagnostics/diagnostic.h"
 
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <iterator>
+
 namespace velk {
 
+namespace {
+
+// The built-in spec ids in the order of their names, sorted when the
+// program is compiled, so that a name is found by a binary search.
+constexpr std::array<builtin_spec_id, builtin_spec_count> ids_by_name = [] {
+  std::array<builtin_spec_id, builtin_spec_count> ids{};
+  for (std::size_t i = 0; i < ids.size(); ++i)
+    ids[i] = static_cast<builtin_spec_id>(i);
+  std::sort(ids.begin(), ids.end(), [](builtin_spec_id a, builtin_spec_id b) {
+    return builtin_spec(a).name < builtin_spec(b).name;
+  });
+  return ids;
+}();
+
+} // namespace
+
 std::optional<builtin_spec_id> find_builtin_spec(std::string_view name) {
-  for (std::size_t i = 0; i < builtin_spec_count; ++i)
-    if (builtin_spec(i).name == name)
-      return static_cast<builtin_spec_id>(i);
-  return std::nullopt;
+  auto it = std::lower_bound(ids_by_name.begin(), ids_by_name.end(), name,
+                             [](builtin_spec_id id, std::string_view key) {
+                               return builtin_spec(id).name < key;
+                             });
+  if (it == ids_by_name.end() || builtin_spec(*it).name != name)
+    return std::nullopt;
+  return *it;
+}
+
+std::optional<std::span<const builtin_data::atom_ref>>
+builtin_switch_atoms(std::string_view text) {
+  const std::less<const char*> before;
+  const char* const pool = builtin_data::pool;
+  if (before(text.data(), pool) ||
+      !before(text.data(), pool + sizeof builtin_data::pool))
+    return std::nullopt;
+  const auto offset = static_cast<std::uint32_t>(text.data() - pool);
+  const auto* const first = std::begin(builtin_data::scanned_texts);
+  const auto* const last = std::end(builtin_data::scanned_texts);
+  const auto* it = std::lower_bound(
+      first, last, offset,
+      [](const builtin_data::text_atoms& t, std::uint32_t value) {
+        return t.text.offset < value;
+      });
+  if (it == last || it->text.offset != offset || it->text.length != text.size())
+    return std::nullopt;
+  return std::span<const builtin_data::atom_ref>(
+      builtin_data::atoms + it->first, it->count);
+}
+
+std::optional<builtin_body> builtin_brace_body(const char* body) {
+  const std::less<const char*> before;
+  const char* const pool = builtin_data::pool;
+  if (before(body, pool) || !before(body, pool + sizeof builtin_data::pool))
+    return std::nullopt;
+  const auto offset = static_cast<std::uint32_t>(body - pool);
+  const auto* const first = std::begin(builtin_data::bodies);
+  const auto* const last = first + builtin_data::body_count;
+  const auto* it =
+      std::lower_bound(first, last, offset,
+                       [](const builtin_data::body_ref& b,
+                          std::uint32_t value) { return b.start < value; });
+  if (it == last || it->start != offset)
+    return std::nullopt;
+  return builtin_body{pool + it->end, it->star};
 }
 
 namespace {

@@ -65,6 +65,22 @@ constexpr builtin_named_spec builtin_spec(std::size_t id) {
 // The position of the built-in spec called `name`, if there is one.
 std::optional<builtin_spec_id> find_builtin_spec(std::string_view name);
 
+// The switch atoms (see spec_validation.h) that the built-in text `text`
+// names, in text order, found when the program was built; none when `text`
+// is not a built-in spec text (its exact place and length in the pool).
+std::optional<std::span<const builtin_data::atom_ref>>
+builtin_switch_atoms(std::string_view text);
+
+// The brace body that starts at `body`, a place in a built-in spec text
+// right after a ":", as found when the program was built: the place of the
+// ";" or "}" that ends it and whether it holds %* at its own level.  None
+// for any other place.
+struct builtin_body {
+  const char* end;
+  bool has_star;
+};
+std::optional<builtin_body> builtin_brace_body(const char* body);
+
 // The driver's self specs, applied in order during spec set-up.
 inline constexpr std::size_t driver_self_spec_count =
     builtin_data::self_spec_count;

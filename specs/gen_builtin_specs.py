@@ -6,8 +6,9 @@ Usage: gen_builtin_specs.py SPECS OUTPUT_DIR
 Reads SPECS (specs/builtin_specs.txt, whose header describes the format),
 checks it, and writes OUTPUT_DIR/specs/builtin_spec_data.h: one pool holding
 every text (each followed by a NUL), the compilers-table rows and the named
-specs as offsets into it, an enumeration naming the named specs, and the
-other texts.
+specs as offsets into it, an enumeration naming the named specs, the
+other texts, the switch atoms each text names (for switch validation) and
+where each brace body of the texts ends (for the interpreter).
 
 A malformed file is reported as "SPECS:LINE: error: MESSAGE" on standard
 error, with exit status 1, and nothing is written.
@@ -209,6 +210,160 @@ def cxx_string(text):
     return '"' + "".join(out) + '"'
 
 
+WORD_CHARS = set("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                 "0123456789_-+=,.@/")
+
+
+def switch_atoms(text):
+    """The switch atoms `text` names, as (atom, starred) in text order.
+
+    Mirrors the scan of specs/spec_validation.cc (a unit test compares the
+    two on every built-in text): the atoms of every %{, %<, %W{ and %@{
+    construct that are neither suffix nor language tests nor spec
+    functions."""
+    atoms = []
+    pos = 0
+    n = len(text)
+
+    def peek(ahead=0):
+        return text[pos + ahead] if pos + ahead < n else None
+
+    def skip_blanks():
+        nonlocal pos
+        while peek() in (" ", "\t"):
+            pos += 1
+
+    def scan_text(in_body):
+        nonlocal pos
+        while True:
+            c = peek()
+            if c is None:
+                return
+            if in_body and c in ";}":
+                return
+            pos += 1
+            if c == "\\":
+                if peek() is not None:
+                    pos += 1
+                continue
+            if c != "%":
+                continue
+            e = peek()
+            if e is not None and e in "{<>":
+                pos += 1
+                scan_construct(e == "{")
+            elif e is not None and e in "W@" and peek(1) == "{":
+                pos += 2
+                scan_construct(True)
+            elif e is not None:
+                pos += 1
+
+    def scan_construct(braced):
+        nonlocal pos
+        while True:
+            skip_blanks()
+            if peek() == "!":
+                pos += 1
+                skip_blanks()
+            test_only = False
+            if peek() == "%" and peek(1) == ":":
+                pos += 2
+                while peek() is not None and peek() != "(":
+                    pos += 1
+                depth = 0
+                while peek() is not None:
+                    c = peek()
+                    pos += 1
+                    if c == "(":
+                        depth += 1
+                    elif c == ")":
+                        depth -= 1
+                        if depth == 0:
+                            break
+                test_only = True
+            elif peek() is not None and peek() in ".,":
+                pos += 1
+                test_only = True
+            atom = []
+            if not braced:
+                while peek() is not None and peek() not in " \t":
+                    atom.append(peek())
+                    pos += 1
+            else:
+                while True:
+                    if peek() == "\\" and peek(1) is not None:
+                        atom.append(peek(1))
+                        pos += 2
+                    elif peek() is not None and peek() in WORD_CHARS:
+                        atom.append(peek())
+                        pos += 1
+                    else:
+                        break
+            atom = "".join(atom)
+            starred = False
+            if atom.endswith("*"):
+                starred = True
+                atom = atom[:-1]
+            elif peek() == "*":
+                starred = True
+                pos += 1
+            if not test_only:
+                atoms.append((atom, starred))
+            if not braced:
+                return
+            skip_blanks()
+            c = peek()
+            if c is not None and c in "&|":
+                pos += 1
+                continue
+            if c == ":":
+                pos += 1
+                scan_text(True)
+                if peek() == ";":
+                    pos += 1
+                    continue
+            if peek() == "}":
+                pos += 1
+            return
+
+    scan_text(False)
+    return atoms
+
+
+def brace_body_end(data, start):
+    """Where the brace body starting at `start` of `data` (bytes) ends, as
+    (place of its ";" or "}", whether it holds %* at its own level), or None
+    when the text ends first.  Mirrors the body reading of
+    specs/spec_interpreter.cc (a unit test compares the two)."""
+    nesting = 0
+    has_star = False
+    p = start
+    n = len(data)
+    while True:
+        if p == n:
+            return None
+        c = data[p]
+        if c == ord(";"):
+            if nesting == 0:
+                return p, has_star
+        elif c == ord("}"):
+            if nesting == 0:
+                return p, has_star
+            nesting -= 1
+        elif c == ord("{"):
+            nesting += 1
+        elif c == ord("\\"):
+            if p + 1 != n:
+                p += 1
+        elif c == ord("%"):
+            if p + 1 != n:
+                if data[p + 1] == ord("*") and nesting == 0:
+                    has_star = True
+                if data[p + 1] != ord("{"):
+                    p += 1
+        p += 1
+
+
 class Pool:
     def __init__(self):
         self.parts = []
@@ -237,6 +392,36 @@ def generate(rows, specs, texts, selfs, source):
     spec_refs = [(pool.add(s.name), pool.add(s.text)) for s in specs]
     text_refs = [(t.name, pool.add(t.text)) for t in texts]
     self_refs = [pool.add(s.text) for s in selfs]
+
+    # The switch atoms of every text switch validation scans, by the text's
+    # place in the pool.
+    scanned = {}
+    scanned_texts = ([r.text for r in rows] +
+                     [r.preprocessor for r in rows
+                      if r.preprocessor is not None] +
+                     [s.text for s in specs] + [t.text for t in texts])
+    for text in scanned_texts:
+        scanned[pool.add(text)] = switch_atoms(text)
+    atom_refs = []
+    text_atoms = []
+    for text_ref in sorted(scanned):
+        first = len(atom_refs)
+        for atom, starred in scanned[text_ref]:
+            atom_refs.append((pool.add(atom), starred))
+        text_atoms.append((text_ref, first, len(atom_refs) - first))
+
+    # Where each brace body of the spec texts ends, by the place in the pool
+    # right after the ":" that starts it.
+    bodies = {}
+    for text in list(scanned_texts) + [s.text for s in selfs]:
+        offset = pool.add(text)[0]
+        data = text.encode("utf-8")
+        for i, c in enumerate(data):
+            if c != ord(":"):
+                continue
+            found = brace_body_end(data, i + 1)
+            if found is not None:
+                bodies[offset + i + 1] = (offset + found[0], found[1])
 
     def ref(r):
         return "{%d, %d}" % r
@@ -279,6 +464,46 @@ def generate(rows, specs, texts, selfs, source):
                % max(len(selfs), 1))
     for r in self_refs or [(0, 0)]:
         out.append("    %s,\n" % ref(r))
+    out.append("};\n\n")
+    out.append("// The switch atoms named by the texts switch validation "
+               "scans, found\n"
+               "// when the program was built.\n"
+               "struct atom_ref {\n  text_ref name;\n  bool starred;\n};\n"
+               "inline constexpr atom_ref atoms[%d] = {\n"
+               % max(len(atom_refs), 1))
+    for r, starred in atom_refs or [((0, 0), False)]:
+        out.append("    {%s, %s},\n" % (ref(r), "true" if starred else "false"))
+    out.append("};\n\n")
+    out.append("// A text (by its place in the pool) and its atoms "
+               "atoms[first, first + count),\n"
+               "// in the order of the pool.\n"
+               "struct text_atoms {\n  text_ref text;\n  std::uint32_t first;\n"
+               "  std::uint32_t count;\n};\n"
+               "inline constexpr std::size_t scanned_text_count = %d;\n"
+               "inline constexpr text_atoms scanned_texts[scanned_text_count] "
+               "= {\n" % len(text_atoms))
+    for r, first, count in text_atoms:
+        out.append("    {%s, %d, %d},\n" % (ref(r), first, count))
+    out.append("};\n\n")
+    out.append("// Where each brace body of the texts ends: `start` is the "
+               "place in the\n"
+               "// pool right after a \":\", `end` that of the \";\" or "
+               "\"}\" ending the body\n"
+               "// that starts there, `star` whether it holds %%* at its own "
+               "level.\n"
+               "// Sorted by `start`.\n"
+               "struct body_ref {\n  std::uint32_t start;\n"
+               "  std::uint32_t end;\n  bool star;\n};\n"
+               "inline constexpr std::size_t body_count = %d;\n"
+               "inline constexpr body_ref bodies[%d] = {\n"
+               % (len(bodies), max(len(bodies), 1)))
+    for start in sorted(bodies) or [None]:
+        if start is None:
+            out.append("    {0, 0, false},\n")
+            continue
+        end, star = bodies[start]
+        out.append("    {%d, %d, %s},\n"
+                   % (start, end, "true" if star else "false"))
     out.append("};\n\n")
     out.append("constexpr std::string_view view(text_ref r) {\n"
                "  return {pool + r.offset, r.length};\n}\n\n")

@@ -2,6 +2,7 @@
 
 #include "diagnostics/internal_check.h"
 
+#include <array>
 #include <string_view>
 #include <unordered_map>
 
@@ -15,13 +16,36 @@ bool is_white_space(char c) {
 }
 
 // Name -> first node of that name.  Lookups happen for every definition a
-// spec file makes, so they must not walk the list.  The index notes the
-// list's size and front node; when the list was changed behind its back
-// (cleared by a test, a node added directly) it is rebuilt.
+// spec file makes, so they must not walk the list.  Built-in names are
+// found by their id in a table of their own, so linking the built-in specs
+// costs no hashing; only names a spec file makes go into the hash map.
+// The index notes the list's size and front node; when the list was changed
+// behind its back (cleared by a test, a node added directly) it is rebuilt.
 struct name_index {
-  std::unordered_map<std::string_view, named_spec*> nodes;
+  std::array<named_spec*, builtin_spec_count> builtin{};
+  std::unordered_map<std::string_view, named_spec*> others;
   std::size_t size = 0;
   const named_spec* front = nullptr;
+
+  named_spec* find(std::string_view name) const {
+    if (std::optional<builtin_spec_id> id = find_builtin_spec(name))
+      return builtin[*id];
+    auto it = others.find(name);
+    return it == others.end() ? nullptr : it->second;
+  }
+  // Records `spec` unless a node of its name is already known.
+  void add(named_spec& spec) {
+    if (std::optional<builtin_spec_id> id = find_builtin_spec(spec.name)) {
+      if (builtin[*id] == nullptr)
+        builtin[*id] = &spec;
+    } else {
+      others.emplace(spec.name, &spec);
+    }
+  }
+  void clear() {
+    builtin.fill(nullptr);
+    others.clear();
+  }
 };
 
 name_index& index() {
@@ -40,20 +64,15 @@ name_index& current_index() {
   const named_spec* front = list.empty() ? nullptr : &list.front();
   if (i.size == list.size() && i.front == front)
     return i;
-  // A fresh table sized for the list: reserve() would compute its size with
-  // the math library's ceil, and that one call would make every start of
-  // the program load the library.
-  i.nodes = decltype(i.nodes)(list.size());
+  i.clear();
   for (named_spec& spec : list)
-    i.nodes.emplace(spec.name, &spec);
+    i.add(spec);
   note_list_shape(i, list);
   return i;
 }
 
 named_spec* find_mutable(std::string_view name) {
-  name_index& i = current_index();
-  auto it = i.nodes.find(name);
-  return it == i.nodes.end() ? nullptr : it->second;
+  return current_index().find(name);
 }
 
 void set_owned_text(named_spec& spec, std::string text) {
@@ -77,16 +96,17 @@ void link_builtin_specs() {
   named_spec_list_t& list = named_spec_list();
   if (!list.empty())
     return;
+  name_index& i = index();
+  i.clear();
   for (std::size_t id = 0; id < builtin_spec_count; ++id) {
     const builtin_named_spec builtin = builtin_spec(id);
     named_spec& spec = list.emplace_back();
     spec.name = std::string(builtin.name);
     spec.text = builtin.text;
     spec.default_text = builtin.text;
+    i.builtin[id] = &spec;
   }
-  // A list emptied and filled again may look unchanged to the index.
-  index().size = static_cast<std::size_t>(-1);
-  current_index();
+  note_list_shape(i, list);
 }
 
 namespace {
@@ -96,12 +116,22 @@ named_spec& add_at_head(std::string_view name) {
   name_index& i = current_index();
   named_spec& spec = list.emplace_front();
   spec.name = std::string(name);
-  i.nodes.emplace(spec.name, &spec);
+  i.add(spec);
   note_list_shape(i, list);
   return spec;
 }
 
 } // namespace
+
+void append_named_spec(std::string_view name, std::string_view text) {
+  named_spec_list_t& list = named_spec_list();
+  name_index& i = current_index();
+  named_spec& spec = list.emplace_back();
+  spec.name = std::string(name);
+  spec.text = text;
+  i.add(spec);
+  note_list_shape(i, list);
+}
 
 void set_named_spec(std::string_view name, std::string_view text, bool user) {
   link_builtin_specs();

@@ -39,6 +39,10 @@ const named_spec* find_named_spec(std::string_view name);
 // Links the built-in specs in table order if the list is empty.
 void link_builtin_specs();
 
+// Adds `name` with the constant `text` at the tail of the list (after the
+// built-in specs); a name already defined keeps its first node for lookups.
+void append_named_spec(std::string_view name, std::string_view text);
+
 // Defines `name`, or replaces the text of an existing definition (linking
 // the built-in specs first if the list is empty).  A new name goes to the
 // head of the list.  A text that begins with "+" and a white-space

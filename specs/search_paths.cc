@@ -27,12 +27,6 @@ bool can_search(const std::string& dir) {
               text.c_str());
 }
 
-std::string with_slash(std::string dir) {
-  if (!dir.empty() && dir.back() != '/')
-    dir += '/';
-  return dir;
-}
-
 // Removes "component/../" pairs, left to right, while the directory before
 // "/../" cannot be searched: there the "..", taken literally, would not
 // work, while the collapsed form may.  The text is read once: `kept` holds
@@ -195,8 +189,8 @@ std::optional<std::string> walk_search_paths(
     const std::function<std::optional<std::string>(const std::string&)>&
         visit) {
   const multilib_dirs& ml = selected_multilib();
-  const std::string machine(config::machine_suffix);
-  const std::string machine_only(config::machine_only_suffix);
+  const std::string_view machine = config::machine_suffix;
+  const std::string_view machine_only = config::machine_only_suffix;
   std::optional<std::string> multi_dir, os_dir, arch_dir;
   if (with_multilib && ml.multilib_dir && *ml.multilib_dir != ".")
     multi_dir = *ml.multilib_dir + "/";
@@ -205,25 +199,35 @@ std::optional<std::string> walk_search_paths(
   if (ml.multiarch_dir)
     arch_dir = *ml.multiarch_dir + "/";
 
+  // Every candidate directory is made in this one buffer.
+  std::string candidate;
+  auto try_dir = [&](std::string_view prefix, std::string_view middle,
+                     std::string_view suffix) {
+    candidate.assign(prefix);
+    candidate += middle;
+    candidate += suffix;
+    return visit(candidate);
+  };
   bool skip_multilib = false, skip_os = false;
   for (int pass = 0; pass < 2; ++pass) {
-    std::string d = multi_dir.value_or(""), o = os_dir.value_or("");
+    const std::string_view d = multi_dir ? std::string_view(*multi_dir) : "";
+    const std::string_view o = os_dir ? std::string_view(*os_dir) : "";
     for (const search_path_entry& e : list.entries()) {
-      auto try_dir = [&](const std::string& dir) { return visit(dir); };
       std::optional<std::string> found;
       if (!skip_multilib) {
-        if ((found = try_dir(e.prefix + machine + d)))
+        if ((found = try_dir(e.prefix, machine, d)))
           return found;
         if (e.machine_suffix_rule == 2 &&
-            (found = try_dir(e.prefix + machine_only + d)))
+            (found = try_dir(e.prefix, machine_only, d)))
           return found;
         if (e.machine_suffix_rule == 0 && arch_dir &&
-            (found = try_dir(e.prefix + *arch_dir)))
+            (found = try_dir(e.prefix, *arch_dir, "")))
           return found;
       }
       if (e.machine_suffix_rule == 0) {
         bool skip = e.uses_os_multilib ? skip_os : skip_multilib;
-        if (!skip && (found = try_dir(e.prefix + (e.uses_os_multilib ? o : d))))
+        if (!skip &&
+            (found = try_dir(e.prefix, e.uses_os_multilib ? o : d, "")))
           return found;
       }
     }
@@ -297,15 +301,20 @@ std::string search_path_text(const search_path_list& list,
 }
 
 bool is_usable_directory(std::string_view path, bool for_linker) {
-  std::string dir(path);
   if (for_linker) {
-    std::string plain = dir;
+    std::string_view plain = path;
     while (plain.size() > 1 && plain.back() == '/')
-      plain.pop_back();
+      plain.remove_suffix(1);
     if (plain == "/lib" || plain == "/usr/lib")
       return false;
   }
-  dir = with_slash(dir) + ".";
+  // "dir/." names the directory itself only when it is one.
+  std::string dir;
+  dir.reserve(path.size() + 2);
+  dir = path;
+  if (!dir.empty() && dir.back() != '/')
+    dir += '/';
+  dir += '.';
   struct stat st;
   return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }

@@ -13,6 +13,7 @@
 #include "support/temp_names.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -36,7 +37,7 @@ constexpr int max_named_spec_depth = 100;
 
 constexpr int end_of_text = -1;
 
-bool is_alnum(int c) {
+constexpr bool is_alnum(int c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
          (c >= '0' && c <= '9');
 }
@@ -45,10 +46,32 @@ bool is_blank(int c) {
   return c == ' ' || c == '\t';
 }
 
-// A character of the switch-name word of a brace atom.
+// The characters of the switch-name word of a brace atom, as a table: the
+// word is read for every atom the specs test.
+constexpr std::array<bool, 256> atom_chars = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = is_alnum(c) || c == '_' || c == '-' || c == '+' || c == '=' ||
+               c == ',' || c == '.' || c == '@';
+  return table;
+}();
+
+// The characters that are text of the argument in progress and nothing
+// else (see do_spec_1).
+constexpr std::array<bool, 256> ordinary_chars = [] {
+  std::array<bool, 256> table{};
+  table.fill(true);
+  for (unsigned char c : {'\n', '|', ' ', '\t', '\\', '%'})
+    table[c] = false;
+  return table;
+}();
+
+bool is_ordinary_char(int c) {
+  return c >= 0 && c < 256 && ordinary_chars[static_cast<std::size_t>(c)];
+}
+
 bool is_atom_char(int c) {
-  return is_alnum(c) || c == '_' || c == '-' || c == '+' || c == '=' ||
-         c == ',' || c == '.' || c == '@';
+  return c >= 0 && c < 256 && atom_chars[static_cast<std::size_t>(c)];
 }
 
 // Reading position in a spec text; characters past the end read as
@@ -417,15 +440,17 @@ int run_spec_function(const spec_function_call& call,
 bool switch_matches(std::string_view atom, bool starred) {
   switch_table& switches = tables().switches;
   const std::size_t len = atom.size();
+  const bool define_or_undefine = len > 0 && (atom[0] == 'D' || atom[0] == 'U');
   for (std::size_t i = 0; i < switches.size(); ++i) {
     const std::string& name = switches[i].name;
-    if (name.starts_with(atom) && (starred || name.size() == len) &&
+    if ((starred ? name.size() >= len : name.size() == len) &&
+        name.starts_with(atom) &&
         switch_is_live(i, starred ? std::optional<std::size_t>(len)
                                   : std::nullopt))
       return true;
     // -D and -U with a separate argument: "%{Dfoo}" tests "-D foo".
-    if (len > 0 && (atom[0] == 'D' || atom[0] == 'U') && !name.empty() &&
-        name[0] == atom[0] && !switches[i].args.empty()) {
+    if (define_or_undefine && !name.empty() && name[0] == atom[0] &&
+        !switches[i].args.empty()) {
       const std::string& arg = switches[i].args[0];
       std::string_view rest = atom.substr(1);
       if (arg.starts_with(rest) &&
@@ -535,36 +560,31 @@ private:
   const brace_extents* saved_;
 };
 
-// Finds the body after ":" up to ";" or "}" at the construct's level.
-// Returns the body without trailing blanks and whether it holds %* at its
-// own level; `c` ends at the ";" or "}".  Inside a body whose extents are
-// known, nested constructs are stepped over; otherwise their extents are
-// recorded in `found` (when given) for the body to use while it runs.
-std::string_view read_brace_body(cursor& c, bool& has_star,
-                                 brace_extents* found) {
-  const std::size_t start = c.pos;
+std::string_view without_trailing_blanks(std::string_view body) {
+  while (!body.empty() && is_blank(body.back()))
+    body.remove_suffix(1);
+  return body;
+}
+
+// Reads the brace body that starts at `start` of `text` up to the ";" or
+// "}" at its own level and returns the place of that character, or npos
+// when the text ends first; `has_star` tells whether the body holds %* at
+// its own level.  Inside a body whose extents are `known`, nested
+// constructs are stepped over; otherwise their extents are recorded in
+// `found` (when given) for the body to use while it runs.
+std::size_t scan_brace_body(std::string_view text, std::size_t start,
+                            bool& has_star, const brace_extents* known,
+                            brace_extents* found) {
   int nesting = 0;
   has_star = false;
-  const char* const text = c.text.data();
-  const char* const end = text + c.text.size();
-  const char* p = text + std::min(c.pos, c.text.size());
-  const brace_extents* known =
-      running_body_extents != nullptr && running_body_extents->covers(c.text)
-          ? running_body_extents
-          : nullptr;
-  if (known != nullptr)
-    found = nullptr;
+  const char* const end = text.data() + text.size();
+  const char* p = text.data() + std::min(start, text.size());
   std::vector<std::size_t> open_slots; // indices into found->pairs
   if (found != nullptr) {
     found->begin = p;
     found->pairs.clear();
   }
-  for (;; ++p) {
-    if (p == end) {
-      c.pos = c.text.size();
-      fatal_error(unknown_location, "braced spec body %qs is invalid",
-                  c.rest_from(start));
-    }
+  for (; p != end; ++p) {
     switch (*p) {
     case ';':
       if (nesting == 0)
@@ -613,14 +633,46 @@ std::string_view read_brace_body(cursor& c, bool& has_star,
       break;
     }
   }
+  return std::string_view::npos;
 found:
-  c.pos = static_cast<std::size_t>(p - text);
   if (found != nullptr)
     found->end = p;
-  std::string_view body = c.text.substr(start, c.pos - start);
-  while (!body.empty() && is_blank(body.back()))
-    body.remove_suffix(1);
-  return body;
+  return static_cast<std::size_t>(p - text.data());
+}
+
+// Finds the body after ":" up to ";" or "}" at the construct's level.
+// Returns the body without trailing blanks and whether it holds %* at its
+// own level; `c` ends at the ";" or "}".  The extents of nested constructs
+// are recorded in `found` (when given and not yet known) for the body to
+// use while it runs.
+std::string_view read_brace_body(cursor& c, bool& has_star,
+                                 brace_extents* found) {
+  const std::size_t start = c.pos;
+  const char* const end = c.text.data() + c.text.size();
+  // The bodies of the built-in texts were found when the program was built;
+  // a body that runs past the end of the text in hand is read to report it.
+  if (std::optional<builtin_body> b =
+          builtin_brace_body(c.text.data() + std::min(start, c.text.size()));
+      b && std::less<const char*>()(b->end, end)) {
+    has_star = b->has_star;
+    c.pos = static_cast<std::size_t>(b->end - c.text.data());
+    return without_trailing_blanks(c.text.substr(start, c.pos - start));
+  }
+  const brace_extents* known =
+      running_body_extents != nullptr && running_body_extents->covers(c.text)
+          ? running_body_extents
+          : nullptr;
+  if (known != nullptr)
+    found = nullptr;
+  const std::size_t close =
+      scan_brace_body(c.text, start, has_star, known, found);
+  if (close == std::string_view::npos) {
+    c.pos = c.text.size();
+    fatal_error(unknown_location, "braced spec body %qs is invalid",
+                c.rest_from(start));
+  }
+  c.pos = close;
+  return without_trailing_blanks(c.text.substr(start, c.pos - start));
 }
 
 int run_brace_body(std::string_view body, bool has_star,
@@ -653,6 +705,10 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
   bool n_way_choice = false;
   bool n_way_matched = false;
   bool ordered_set = false;
+  // Per-atom buffers, kept for the whole construct so that their storage
+  // is reused.
+  spec_function_call call;
+  std::string unescaped;
 
   for (;;) { // one alternative: atoms joined by "|", then ":body"
     bool disjunct_set = false;
@@ -671,13 +727,11 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
         c.skip_blanks();
       }
       bool is_function = false;
-      spec_function_call call;
       bool suffix_test = false;
       bool language_test = false;
       bool starred = false;
       // The atom as written when it holds no "\\", else its unescaped copy.
       std::string_view atom;
-      std::string unescaped;
       if (c.peek() == '%' && c.peek(1) == ':') {
         c.pos += 2;
         call = read_spec_function_call(c);
@@ -765,7 +819,9 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
           }
           if (present != negated) {
             disj_matched = true;
-            star_prefix = atom;
+            // Only a body whose atoms are all starred may use %*.
+            if (starred)
+              star_prefix = atom;
           }
         }
       }
@@ -969,6 +1025,15 @@ std::string read_message(cursor& c) {
 
 } // namespace
 
+std::optional<std::size_t> brace_body_end(std::string_view text,
+                                          std::size_t start, bool& has_star) {
+  const std::size_t close =
+      scan_brace_body(text, start, has_star, nullptr, nullptr);
+  if (close == std::string_view::npos)
+    return std::nullopt;
+  return close;
+}
+
 spec_interpreter_state& spec_state() {
   static spec_interpreter_state state;
   return state;
@@ -1035,10 +1100,15 @@ int do_spec_1(std::string_view spec, bool in_switch,
       continue;
     case '%':
       break;
-    default:
-      st.text += static_cast<char>(ch);
+    default: {
+      // A run of ordinary characters goes into the argument at once.
+      const std::size_t run_start = c.pos - 1;
+      while (!c.at_end() && is_ordinary_char(c.peek()))
+        ++c.pos;
+      st.text.append(spec.substr(run_start, c.pos - run_start));
       st.argument_in_progress = true;
       continue;
+    }
     }
 
     // An escape.
@@ -1346,7 +1416,9 @@ void finish_argument() {
   spec_interpreter_state& st = spec_state();
   if (!st.argument_in_progress)
     return;
-  std::string text = std::move(st.text);
+  // A copy, so that the buffer of the argument in progress keeps its
+  // capacity for the next argument instead of growing again.
+  std::string text = st.text;
   st.text.clear();
   st.argument_in_progress = false;
   if (st.library_file_mark || st.linker_script_mark) {

@@ -144,6 +144,13 @@ std::vector<std::string> expand_spec_words(std::string_view spec);
 // is left at its end.
 int run_spec_command(std::string_view spec);
 
+// Where the brace body that starts at `start` of `text` (right after its
+// ":") ends: the place of the ";" or "}" at its own level, read from the
+// text itself; none when the text ends first.  `has_star` tells whether
+// the body holds %* at its own level.
+std::optional<std::size_t> brace_body_end(std::string_view text,
+                                          std::size_t start, bool& has_star);
+
 // Interprets a self spec and handles the options it produces as if they
 // had been on the command line.
 void apply_self_spec(std::string_view spec);

@@ -97,9 +97,7 @@ void install_builtin_specs(bool verbose) {
   if (verbose)
     std::fputs(translate("Using built-in specs.\n"), stderr);
   link_builtin_specs();
-  named_spec& cpu = list.emplace_back();
-  cpu.name = "asm_cpu_spec";
-  cpu.text = asm_cpu_spec_text;
+  append_named_spec("asm_cpu_spec", asm_cpu_spec_text);
   set_static_spec(spec_libvelk,
                   rewrite_libvelk(builtin_spec(spec_libvelk).text));
   set_static_spec(spec_link, prefix_link_spec(builtin_spec(spec_link).text));

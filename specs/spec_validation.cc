@@ -1,7 +1,11 @@
 #include "specs/spec_validation.h"
 
+#include "specs/builtin_specs.h"
 #include "specs/named_specs.h"
 #include "specs/switches.h"
+
+#include <array>
+#include <string>
 
 namespace velk {
 
@@ -11,6 +15,8 @@ struct scanner {
   std::string_view text;
   std::size_t pos = 0;
   bool user_spec = false;
+  // When set, the atoms are collected here instead of marking switches.
+  std::vector<std::pair<std::string, bool>>* collected = nullptr;
 
   int peek(std::size_t ahead = 0) const {
     return pos + ahead < text.size()
@@ -31,10 +37,29 @@ bool is_word_char(int c) {
 
 void mark_atom(std::string_view atom, bool starred, bool user_spec) {
   for (switch_entry& sw : tables().switches) {
-    if (sw.name.starts_with(atom) &&
-        (starred || sw.name.size() == atom.size()) && (sw.known || user_spec))
+    if (sw.validated || !(sw.known || user_spec))
+      continue;
+    if (starred ? sw.name.starts_with(atom) : sw.name == atom)
       sw.validated = true;
   }
+}
+
+// The characters that start or end a construct ("%", "\\", ";", "}");
+// the scan steps over everything else in a tight loop.
+constexpr std::array<bool, 256> special_chars = [] {
+  std::array<bool, 256> table{};
+  for (unsigned char c : {'%', '\\', ';', '}'})
+    table[c] = true;
+  return table;
+}();
+
+void skip_plain_text(scanner& s) {
+  const std::string_view text = s.text;
+  std::size_t pos = s.pos;
+  while (pos < text.size() &&
+         !special_chars[static_cast<unsigned char>(text[pos])])
+    ++pos;
+  s.pos = pos;
 }
 
 void scan_construct(scanner& s, bool braced);
@@ -42,8 +67,11 @@ void scan_construct(scanner& s, bool braced);
 // Scans text for constructs until `stop` characters at this level (none
 // for the whole text).
 void scan_text(scanner& s, bool in_body) {
-  while (s.peek() != -1) {
+  for (;;) {
+    skip_plain_text(s);
     const int c = s.peek();
+    if (c == -1)
+      return;
     if (in_body && (c == ';' || c == '}'))
       return;
     ++s.pos;
@@ -94,33 +122,49 @@ void scan_construct(scanner& s, bool braced) {
       ++s.pos;
       test_only = true;
     }
-    std::string atom;
+    // The atom as written when it holds no "\\", else its unescaped copy.
+    std::string_view atom;
+    std::string unescaped;
+    const std::size_t start = s.pos;
     if (!braced) {
       // %<S and %>S: up to a blank.
       while (s.peek() != -1 && s.peek() != ' ' && s.peek() != '\t')
-        atom += static_cast<char>(s.text[s.pos++]);
+        ++s.pos;
+      atom = s.text.substr(start, s.pos - start);
     } else {
+      bool escaped = false;
       for (;;) {
         if (s.peek() == '\\' && s.peek(1) != -1) {
-          atom += s.text[s.pos + 1];
+          if (!escaped)
+            unescaped.assign(s.text.substr(start, s.pos - start));
+          escaped = true;
+          unescaped += s.text[s.pos + 1];
           s.pos += 2;
         } else if (is_word_char(s.peek())) {
-          atom += static_cast<char>(s.text[s.pos++]);
+          if (escaped)
+            unescaped += s.text[s.pos];
+          ++s.pos;
         } else {
           break;
         }
       }
+      atom = escaped ? std::string_view(unescaped)
+                     : s.text.substr(start, s.pos - start);
     }
     bool starred = false;
     if (!atom.empty() && atom.back() == '*') {
       starred = true;
-      atom.pop_back();
+      atom.remove_suffix(1);
     } else if (s.peek() == '*') {
       starred = true;
       ++s.pos;
     }
-    if (!test_only)
-      mark_atom(atom, starred, s.user_spec);
+    if (!test_only) {
+      if (s.collected != nullptr)
+        s.collected->emplace_back(atom, starred);
+      else
+        mark_atom(atom, starred, s.user_spec);
+    }
     if (!braced)
       return;
 
@@ -147,8 +191,23 @@ void scan_construct(scanner& s, bool braced) {
 } // namespace
 
 void validate_switches_from_spec(std::string_view spec, bool user_spec) {
+  if (!user_spec) {
+    if (auto atoms = builtin_switch_atoms(spec)) {
+      for (const builtin_data::atom_ref& atom : *atoms)
+        mark_atom(builtin_data::view(atom.name), atom.starred, false);
+      return;
+    }
+  }
   scanner s{spec, 0, user_spec};
   scan_text(s, false);
+}
+
+std::vector<std::pair<std::string, bool>>
+scan_switch_atoms(std::string_view spec) {
+  std::vector<std::pair<std::string, bool>> atoms;
+  scanner s{spec, 0, false, &atoms};
+  scan_text(s, false);
+  return atoms;
 }
 
 void mark_spec_switches_validated(

@@ -87,6 +87,10 @@ TEST(Execute, EchoQuotesUnderPrintOnly) {
             " tarn1 a\\x1b[2Jb t\\x09n\\x0a\\x7f\n");
   EXPECT_EQ(command_group_echo({"tarn1", "\x1b]0;x\x07"}, true),
             " tarn1 \"\\x1b]0;x\\x07\"\n");
+  // Printable UTF-8 is shown as it is; a byte that is no character is not.
+  EXPECT_EQ(
+      command_group_echo({"tarn1", "caf\xc3\xa9.cc", "x\xffy", "ok"}, false),
+      " tarn1 caf\xc3\xa9.cc x\\xffy ok\n");
 }
 
 TEST(Execute, WrapperPieces) {

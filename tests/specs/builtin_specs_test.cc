@@ -2,6 +2,8 @@
 
 #include "diagnostics/diagnostic.h"
 #include "specs/spec_functions.h"
+#include "specs/spec_interpreter.h"
+#include "specs/spec_validation.h"
 #include "support/configuration.h"
 
 #include <algorithm>
@@ -110,6 +112,76 @@ TEST(BuiltinSpecs, NamedSpecsInListOrder) {
     EXPECT_EQ(s.text.data()[s.text.size()], '\0') << s.name;
     EXPECT_EQ(find_builtin_spec(s.name), static_cast<builtin_spec_id>(i));
   }
+}
+
+// Switch validation takes the atoms of a built-in text from the table the
+// build made: they must be exactly what scanning the text finds.
+TEST(BuiltinSpecs, SwitchAtomsAreThoseOfTheScan) {
+  std::vector<std::string_view> texts = {
+      link_command_text, asm_cpu_spec_text, libvelk_construct_text,
+      link_eh_frame_prefix_text, sysroot_link_prefix_text};
+  for (const compiler_record& row : builtin_rows()) {
+    texts.push_back(row.spec);
+    if (row.preprocessor_spec)
+      texts.push_back(*row.preprocessor_spec);
+  }
+  for (std::size_t i = 0; i < builtin_spec_count; ++i)
+    texts.push_back(builtin_spec(i).text);
+  std::size_t texts_with_atoms = 0;
+  for (std::string_view text : texts) {
+    SCOPED_TRACE(text);
+    auto atoms = builtin_switch_atoms(text);
+    ASSERT_TRUE(atoms.has_value());
+    std::vector<std::pair<std::string, bool>> built;
+    for (const builtin_data::atom_ref& atom : *atoms)
+      built.emplace_back(builtin_data::view(atom.name), atom.starred);
+    EXPECT_EQ(built, scan_switch_atoms(text));
+    texts_with_atoms += built.empty() ? 0 : 1;
+  }
+  EXPECT_GT(texts_with_atoms, 30u);
+  // A copy of a built-in text, or a part of one, is scanned like any other.
+  const std::string copy(link_command_text);
+  EXPECT_FALSE(builtin_switch_atoms(copy));
+  EXPECT_FALSE(builtin_switch_atoms(link_command_text.substr(0, 10)));
+  EXPECT_FALSE(builtin_switch_atoms(std::string_view()));
+}
+
+// The interpreter takes where a brace body of a built-in text ends from
+// the table the build made: it must be where reading the text finds it.
+TEST(BuiltinSpecs, BraceBodiesAreThoseOfTheText) {
+  std::vector<std::string_view> texts = {
+      link_command_text, asm_cpu_spec_text, libvelk_construct_text,
+      link_eh_frame_prefix_text, sysroot_link_prefix_text};
+  for (const compiler_record& row : builtin_rows()) {
+    texts.push_back(row.spec);
+    if (row.preprocessor_spec)
+      texts.push_back(*row.preprocessor_spec);
+  }
+  for (std::size_t i = 0; i < builtin_spec_count; ++i)
+    texts.push_back(builtin_spec(i).text);
+  for (std::size_t i = 0; i < driver_self_spec_count; ++i)
+    texts.push_back(driver_self_spec(i));
+  std::size_t bodies = 0;
+  for (std::string_view text : texts) {
+    SCOPED_TRACE(text);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      std::optional<builtin_body> built = builtin_brace_body(text.data() + i);
+      if (i == 0 || text[i - 1] != ':') {
+        EXPECT_FALSE(built.has_value()) << i;
+        continue;
+      }
+      bool has_star = false;
+      std::optional<std::size_t> end = brace_body_end(text, i, has_star);
+      ASSERT_EQ(built.has_value(), end.has_value()) << i;
+      if (!end)
+        continue;
+      EXPECT_EQ(built->end, text.data() + *end) << i;
+      EXPECT_EQ(built->has_star, has_star) << i;
+      ++bodies;
+    }
+  }
+  EXPECT_GT(bodies, 300u);
+  EXPECT_FALSE(builtin_brace_body(nullptr));
 }
 
 TEST(BuiltinSpecs, TextsAreExact) {

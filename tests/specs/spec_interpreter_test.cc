@@ -588,17 +588,24 @@ TEST_F(SpecInterpreter, ValidationOfSwitches) {
                 {"-nope", {}, false},
                 {"-user", {}, false},
                 {"-k"},
-                {"-m"}});
+                {"-m"},
+                {"-r*t"},
+                {"-r"},
+                {"-x yz"},
+                {"-sa"},
+                {"-s"}});
   set_named_spec("one", "%{fa*:x} %{!b:y;c:%{d}} %<e %W{g} %@{h} %{.k:z}");
   set_named_spec("two", "%{nope:x} %{user:y} %{m|n&o}");
   set_named_spec("three", "%{user}", true);
+  // Escaped atoms name the unescaped switch; "%<S*" hides by prefix.
+  set_named_spec("four", "%{r\\*t:x} %{x\\ y*:z} %<sa*");
   mark_spec_switches_validated({});
   words_t validated;
   for (const switch_entry& sw : tables().switches)
     if (sw.validated)
       validated.push_back(sw.name);
-  EXPECT_EQ(validated,
-            (words_t{"fa", "fab", "b", "c", "d", "e", "g", "h", "user", "m"}));
+  EXPECT_EQ(validated, (words_t{"fa", "fab", "b", "c", "d", "e", "g", "h",
+                                "user", "m", "r*t", "x yz", "sa"}));
 }
 
 } // namespace
