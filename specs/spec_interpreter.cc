@@ -413,11 +413,15 @@ int run_spec_function(const spec_function_call& call,
 
 // --- Switches ---
 
-// Whether atom `atom` (starred or not) names a present switch.
+// Whether atom `atom` (starred or not) names a present switch.  The
+// switches are tested in table order and the first present one ends the
+// search: a liveness test records its answer in the switch, so which
+// switches are tested shows in later conditions.  Only the switches whose
+// names (or separate -D/-U arguments) can match are visited.
 bool switch_matches(std::string_view atom, bool starred) {
   switch_table& switches = tables().switches;
   const std::size_t len = atom.size();
-  for (std::size_t i = 0; i < switches.size(); ++i) {
+  auto matches = [&](std::size_t i) {
     const std::string& name = switches[i].name;
     if (name.starts_with(atom) && (starred || name.size() == len) &&
         switch_is_live(i, starred ? std::optional<std::size_t>(len)
@@ -434,16 +438,53 @@ bool switch_matches(std::string_view atom, bool starred) {
                                     : std::nullopt))
         return true;
     }
+    return false;
+  };
+  std::span<const std::uint32_t> named =
+      switches_named(switches, atom, !starred);
+  std::span<const std::uint32_t> separate;
+  if (len > 0 && (atom[0] == 'D' || atom[0] == 'U'))
+    separate = switches_with_separate_d_u(switches);
+  if (starred && len <= 1) {
+    // Liveness with a prefix of at most one character records nothing:
+    // the order of the tests does not matter.
+    for (std::uint32_t i : named)
+      if (matches(i))
+        return true;
+    for (std::uint32_t i : separate)
+      if (matches(i))
+        return true;
+    return false;
+  }
+  // A starred atom's names come in name order; put them in table order.
+  std::vector<std::uint32_t> in_order;
+  if (starred && named.size() > 1) {
+    in_order.assign(named.begin(), named.end());
+    std::sort(in_order.begin(), in_order.end());
+    named = in_order;
+  }
+  std::size_t a = 0, b = 0;
+  while (a < named.size() || b < separate.size()) {
+    std::uint32_t i;
+    if (b == separate.size() || (a < named.size() && named[a] <= separate[b])) {
+      i = named[a++];
+      if (b < separate.size() && separate[b] == i)
+        ++b;
+    } else {
+      i = separate[b++];
+    }
+    if (matches(i))
+      return true;
   }
   return false;
 }
 
 void mark_matching_switches(std::string_view atom, bool starred) {
   switch_table& switches = tables().switches;
-  for (std::size_t i = 0; i < switches.size(); ++i) {
-    const std::string& name = switches[i].name;
-    if (name.starts_with(atom) && (starred || name.size() == atom.size()) &&
-        switch_is_live(i, starred ? std::optional<std::size_t>(atom.size())
+  // Each switch's liveness depends on the table only, not on the order of
+  // the tests.
+  for (std::uint32_t i : switches_named(switches, atom, !starred)) {
+    if (switch_is_live(i, starred ? std::optional<std::size_t>(atom.size())
                                   : std::nullopt))
       switches[i].ordering = true;
   }

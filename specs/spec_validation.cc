@@ -11,6 +11,8 @@ struct scanner {
   std::string_view text;
   std::size_t pos = 0;
   bool user_spec = false;
+  // Switches of the table not yet validated.
+  std::size_t unvalidated = 0;
 
   int peek(std::size_t ahead = 0) const {
     return pos + ahead < text.size()
@@ -29,11 +31,16 @@ bool is_word_char(int c) {
          c == '=' || c == ',' || c == '.' || c == '@' || c == '/';
 }
 
-void mark_atom(std::string_view atom, bool starred, bool user_spec) {
-  for (switch_entry& sw : tables().switches) {
-    if (sw.name.starts_with(atom) &&
-        (starred || sw.name.size() == atom.size()) && (sw.known || user_spec))
+void mark_atom(scanner& s, std::string_view atom, bool starred) {
+  if (s.unvalidated == 0)
+    return;
+  switch_table& switches = tables().switches;
+  for (std::uint32_t i : switches_named(switches, atom, !starred)) {
+    switch_entry& sw = switches[i];
+    if (!sw.validated && (sw.known || s.user_spec)) {
       sw.validated = true;
+      --s.unvalidated;
+    }
   }
 }
 
@@ -120,7 +127,7 @@ void scan_construct(scanner& s, bool braced) {
       ++s.pos;
     }
     if (!test_only)
-      mark_atom(atom, starred, s.user_spec);
+      mark_atom(s, atom, starred);
     if (!braced)
       return;
 
@@ -146,31 +153,43 @@ void scan_construct(scanner& s, bool braced) {
 
 } // namespace
 
-void validate_switches_from_spec(std::string_view spec, bool user_spec) {
-  scanner s{spec, 0, user_spec};
+namespace {
+
+std::size_t count_unvalidated() {
+  std::size_t count = 0;
+  for (const switch_entry& sw : tables().switches)
+    count += !sw.validated;
+  return count;
+}
+
+// Scans `spec`; returns the switches left unvalidated.
+std::size_t scan_spec(std::string_view spec, bool user_spec,
+                      std::size_t unvalidated) {
+  scanner s{spec, 0, user_spec, unvalidated};
   scan_text(s, false);
+  return s.unvalidated;
+}
+
+} // namespace
+
+void validate_switches_from_spec(std::string_view spec, bool user_spec) {
+  scan_spec(spec, user_spec, count_unvalidated());
 }
 
 void mark_spec_switches_validated(
     const std::vector<std::string_view>& compiler_specs) {
   // Scanning stops once every switch is validated: most runs have a few
   // switches, all found in the first texts.
-  const switch_table& switches = tables().switches;
-  auto all_validated = [&switches] {
-    for (const switch_entry& sw : switches)
-      if (!sw.validated)
-        return false;
-    return true;
-  };
+  std::size_t unvalidated = count_unvalidated();
   for (std::string_view spec : compiler_specs) {
-    if (all_validated())
+    if (unvalidated == 0)
       return;
-    validate_switches_from_spec(spec, false);
+    unvalidated = scan_spec(spec, false, unvalidated);
   }
   for (const named_spec& spec : named_spec_list()) {
-    if (all_validated())
+    if (unvalidated == 0)
       return;
-    validate_switches_from_spec(spec.text, spec.user);
+    unvalidated = scan_spec(spec.text, spec.user, unvalidated);
   }
 }
 
