@@ -195,18 +195,22 @@ bool retry_wanted(const std::vector<std::string>& arguments) {
 std::string command_group_echo(const std::vector<std::string>& argument_vector,
                                bool quote) {
   std::string out;
+  std::size_t size = 1;
+  for (const std::string& arg : argument_vector)
+    size += arg.size() + 1;
+  out.reserve(size);
+  std::string shown; // one buffer for every argument
   for (const std::string& arg : argument_vector) {
     if (arg == "|") {
       out += " |\n";
       continue;
     }
-    {
-      // The escapes go in after the quoting, which would double their
-      // backslashes.
-      std::string shown;
-      append_echoed(shown, arg, quote);
-      out += escape_unprintable(shown);
-    }
+    // The escapes go in after the quoting, which would double their
+    // backslashes.
+    shown.clear();
+    append_echoed(shown, arg, quote);
+    escape_unprintable_into(shown,
+                            [&out](std::string_view piece) { out += piece; });
   }
   out += '\n';
   return out;

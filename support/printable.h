@@ -38,6 +38,12 @@ void escape_unprintable_into(std::string_view text, Append append) {
   while (i < text.size()) {
     std::size_t run = i;
     while (run < text.size()) {
+      // Printable ASCII, by far the most common, without the call.
+      const unsigned char c = static_cast<unsigned char>(text[run]);
+      if (c >= 0x20 && c < 0x7f) {
+        ++run;
+        continue;
+      }
       std::size_t n = printable_length(text.substr(run));
       if (n == 0)
         break;

@@ -257,6 +257,11 @@ TEST_F(SpecInterpreter, LivenessBitsAndValidation) {
   EXPECT_EQ(velk_options_value(t, ""), " '-b' '-c' 'it'\\''s' ");
   switch_table none;
   EXPECT_EQ(velk_options_value(none, "d/"), "'-dumpdir' 'd/'");
+  EXPECT_EQ(velk_options_value(none, ""), "");
+  switch_table quoted;
+  add_switch(quoted, "-x'y", {"'", ""}, false, false);
+  EXPECT_EQ(velk_options_value(quoted, "o'd/"),
+            "'-x'\\''y' ''\\''' '' '-dumpdir' 'o'\\''d/'");
 }
 
 TEST_F(SpecInterpreter, SelfSpecHidesForGood) {
