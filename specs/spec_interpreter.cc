@@ -1489,8 +1489,9 @@ bool switch_is_live(std::size_t i, std::optional<std::size_t> prefix_length) {
 
 void emit_switch(std::size_t i, bool omit_name) {
   spec_interpreter_state& st = spec_state();
-  // Copies: emitting may not move the table, but keep the texts stable.
-  const switch_entry sw = tables().switches[i];
+  // Emitting only adds words to the command: the table, and so the texts
+  // read here, stay where they are.
+  const switch_entry& sw = tables().switches[i];
   if (sw.liveness & hidden)
     return;
   if (!omit_name) {

@@ -17,6 +17,43 @@ struct switch_name_index {
   std::vector<std::uint32_t> separate_d_u;
 };
 
+// The first eight bytes of `name` as a number that orders as the bytes do,
+// shorter names padded with zeros.
+std::uint64_t name_key(const std::string& name) {
+  std::uint64_t key = 0;
+  const std::size_t n = std::min<std::size_t>(name.size(), 8);
+  for (std::size_t k = 0; k < 8; ++k)
+    key = (key << 8) | (k < n ? static_cast<unsigned char>(name[k]) : 0u);
+  return key;
+}
+
+// Sorts `positions`, given in table order, by name.  Comparing the keys
+// first settles most comparisons without reading the names.
+void sort_by_name(const switch_table& table,
+                  std::span<std::uint32_t> positions) {
+  struct keyed {
+    std::uint64_t key;
+    std::uint32_t position;
+  };
+  std::vector<keyed> entries;
+  entries.reserve(positions.size());
+  for (std::uint32_t i : positions)
+    entries.push_back({name_key(table[i].name), i});
+  // The positions come in table order: a stable sort keeps switches of
+  // one name ("-D", "-I", often thousands) in it.
+  std::stable_sort(entries.begin(), entries.end(),
+                   [&table](const keyed& a, const keyed& b) {
+                     if (a.key != b.key)
+                       return a.key < b.key;
+                     const std::string& x = table[a.position].name;
+                     const std::string& y = table[b.position].name;
+                     // Equal keys settle names of equal length below 8.
+                     return (x.size() != y.size() || x.size() >= 8) && x < y;
+                   });
+  for (std::size_t k = 0; k < positions.size(); ++k)
+    positions[k] = entries[k].position;
+}
+
 const switch_name_index& index_for(const switch_table& table) {
   static switch_name_index index;
   if (index.stamp == table.stamp() && index.seen == table.size())
@@ -42,8 +79,8 @@ const switch_name_index& index_for(const switch_table& table) {
     const int order = table[a].name.compare(table[b].name);
     return order < 0 || (order == 0 && a < b);
   };
+  sort_by_name(table, std::span<std::uint32_t>(index.by_name).subspan(old));
   auto middle = index.by_name.begin() + static_cast<std::ptrdiff_t>(old);
-  std::sort(middle, index.by_name.end(), before);
   std::inplace_merge(index.by_name.begin(), middle, index.by_name.end(),
                      before);
   return index;

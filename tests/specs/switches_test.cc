@@ -82,6 +82,19 @@ TEST(SwitchNameIndex, PrefixAndWholeNameLookups) {
   EXPECT_EQ(named(table, "", false).size(), table.size());
   std::span<const std::uint32_t> separate = switches_with_separate_d_u(table);
   EXPECT_EQ(positions(separate.begin(), separate.end()), (positions{4, 6}));
+
+  // Names alike in their first eight characters, or differing only in
+  // trailing NUL bytes.
+  switch_table long_names;
+  for (std::string_view option : std::initializer_list<std::string_view>{
+           "-fstack-protector-strong", "-fstack-pro", "-fstack-protector",
+           "-fstack-protector", "-fstack-p", std::string_view("-a\0", 3), "-a",
+           "-fstack-protector-all"})
+    add_switch(long_names, option, {}, false, true);
+  EXPECT_EQ(named(long_names, "fstack-pro", false), (positions{1, 2, 3, 7, 0}));
+  EXPECT_EQ(named(long_names, "fstack-protector", true), (positions{2, 3}));
+  EXPECT_EQ(named(long_names, "a", true), (positions{6}));
+  EXPECT_EQ(named(long_names, "a", false), (positions{6, 5}));
 }
 
 // The index follows appends, and never serves one table's positions for
