@@ -262,6 +262,10 @@ TEST_F(SpecInterpreter, LivenessBitsAndValidation) {
   add_switch(quoted, "-x'y", {"'", ""}, false, false);
   EXPECT_EQ(velk_options_value(quoted, "o'd/"),
             "'-x'\\''y' ''\\''' '' '-dumpdir' 'o'\\''d/'");
+  switch_table long_quoted;
+  add_switch(long_quoted, "-D", {"it's a long text's end'"}, false, true);
+  EXPECT_EQ(velk_options_value(long_quoted, ""),
+            "'-D' 'it'\\''s a long text'\\''s end'\\'''");
 }
 
 TEST_F(SpecInterpreter, SelfSpecHidesForGood) {
