@@ -1461,23 +1461,23 @@ bool switch_is_live(std::size_t i, std::optional<std::size_t> prefix_length) {
   case 'f':
   case 'm':
   case 'g': {
+    // Overridden by its opposite later on the command line.  The index
+    // finds the switches of one name, in table order, without a walk of
+    // the rest of the table for every switch tested.
     std::string_view rest = std::string_view(name).substr(1);
+    std::string opposite(1, first);
     if (rest.starts_with("no-")) {
-      std::string_view positive = rest.substr(3);
-      for (std::size_t j = i + 1; j < switches.size(); ++j) {
-        const std::string& other = switches[j].name;
-        if (!other.empty() && other[0] == first &&
-            std::string_view(other).substr(1) == positive)
-          return make_dead(sw.known);
-      }
+      opposite += rest.substr(3);
+    } else if (!rest.empty()) {
+      opposite += "no-";
+      opposite += rest;
     } else {
-      for (std::size_t j = i + 1; j < switches.size(); ++j) {
-        std::string_view other = switches[j].name;
-        if (other.size() > 4 && other[0] == first &&
-            other.substr(1, 3) == "no-" && other.substr(4) == rest)
-          return make_dead(sw.known);
-      }
+      break; // "-f" alone has no opposite
     }
+    std::span<const std::uint32_t> named =
+        switches_named(switches, opposite, true);
+    if (!named.empty() && named.back() > i)
+      return make_dead(sw.known);
     break;
   }
   default:
