@@ -40,10 +40,20 @@ bool is_plain(char c) {
 // command when the line is pasted into a shell.
 void append_quoted(std::string& out, std::string_view arg) {
   out += '"';
-  for (char c : arg) {
-    if (c == '"' || c == '\\' || c == '$' || c == '`')
-      out += '\\';
-    out += c;
+  // The text between the characters that take a backslash goes in whole.
+  auto special = [](char c) {
+    return c == '"' || c == '\\' || c == '$' || c == '`';
+  };
+  for (;;) {
+    std::size_t run = 0;
+    while (run < arg.size() && !special(arg[run]))
+      ++run;
+    out += arg.substr(0, run);
+    if (run == arg.size())
+      break;
+    out += '\\';
+    out += arg[run];
+    arg.remove_prefix(run + 1);
   }
   out += '"';
 }
