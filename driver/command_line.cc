@@ -29,6 +29,8 @@ namespace {
 // Saves `decoded` as a switch under its canonical spelling.
 void save_switch(const decoded_option& decoded, bool validated, bool known) {
   std::vector<std::string> args;
+  if (decoded.canonical_count > 1)
+    args.reserve(decoded.canonical_count - 1);
   for (std::size_t i = 1; i < decoded.canonical_count; ++i)
     args.emplace_back(decoded.canonical[i] ? decoded.canonical[i] : "");
   add_switch(decoded.canonical[0], std::move(args), validated, known);

@@ -2,6 +2,7 @@
 // by text and by value.
 #include "options/option_table.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +50,18 @@ std::size_t find_abbreviation(std::string_view input, std::size_t lo) {
   return candidate;
 }
 
+// `a < b` as std::string_view compares them.  Option names mostly differ
+// in their first characters, where a plain loop beats a library call.
+bool sorts_before(std::string_view a, std::string_view b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    if (a[i] != b[i])
+      return static_cast<unsigned char>(a[i]) <
+             static_cast<unsigned char>(b[i]);
+  }
+  return a.size() < b.size();
+}
+
 } // namespace
 
 void store_int_enum_value(void* variable, std::int32_t value) noexcept {
@@ -70,7 +83,7 @@ std::size_t find_option(std::string_view input, std::uint32_t mask) noexcept {
   while (hi - lo > 1) {
     const std::size_t mid = (lo + hi) / 2;
     const option_record& entry = option_table[mid];
-    if (input.substr(0, entry.text_length) < name_of(entry)) {
+    if (sorts_before(input.substr(0, entry.text_length), name_of(entry))) {
       hi = mid;
     } else {
       lo = mid;

@@ -108,7 +108,10 @@ bool suffix_matches(std::string_view key, std::string_view name) {
     return key == "-";
   if (key.empty() || key == "-" || key.front() == '@')
     return false;
-  return key.size() < name.size() && name.ends_with(key);
+  // Every input is tried against every row: the last characters rule out
+  // most rows before a comparison of the whole suffix.
+  return key.size() < name.size() && key.back() == name.back() &&
+         name.ends_with(key);
 }
 
 struct word_replacement {

@@ -436,12 +436,16 @@ int run_spec_function(const spec_function_call& call,
 
 // --- Switches ---
 
-// Whether atom `atom` (starred or not) names a present switch.
+// Whether atom `atom` (starred or not) names a present switch.  The
+// switches are tested in table order and the first present one ends the
+// search: a liveness test records its answer in the switch, so which
+// switches are tested shows in later conditions.  Only the switches whose
+// names (or separate -D/-U arguments) can match are visited.
 bool switch_matches(std::string_view atom, bool starred) {
   switch_table& switches = tables().switches;
   const std::size_t len = atom.size();
   const bool define_or_undefine = len > 0 && (atom[0] == 'D' || atom[0] == 'U');
-  for (std::size_t i = 0; i < switches.size(); ++i) {
+  auto matches = [&](std::size_t i) {
     const std::string& name = switches[i].name;
     if ((starred ? name.size() >= len : name.size() == len) &&
         name.starts_with(atom) &&
@@ -459,16 +463,53 @@ bool switch_matches(std::string_view atom, bool starred) {
                                     : std::nullopt))
         return true;
     }
+    return false;
+  };
+  std::span<const std::uint32_t> named =
+      switches_named(switches, atom, !starred);
+  std::span<const std::uint32_t> separate;
+  if (define_or_undefine)
+    separate = switches_with_separate_d_u(switches);
+  if (starred && len <= 1) {
+    // Liveness with a prefix of at most one character records nothing:
+    // the order of the tests does not matter.
+    for (std::uint32_t i : named)
+      if (matches(i))
+        return true;
+    for (std::uint32_t i : separate)
+      if (matches(i))
+        return true;
+    return false;
+  }
+  // A starred atom's names come in name order; put them in table order.
+  std::vector<std::uint32_t> in_order;
+  if (starred && named.size() > 1) {
+    in_order.assign(named.begin(), named.end());
+    std::sort(in_order.begin(), in_order.end());
+    named = in_order;
+  }
+  std::size_t a = 0, b = 0;
+  while (a < named.size() || b < separate.size()) {
+    std::uint32_t i;
+    if (b == separate.size() || (a < named.size() && named[a] <= separate[b])) {
+      i = named[a++];
+      if (b < separate.size() && separate[b] == i)
+        ++b;
+    } else {
+      i = separate[b++];
+    }
+    if (matches(i))
+      return true;
   }
   return false;
 }
 
 void mark_matching_switches(std::string_view atom, bool starred) {
   switch_table& switches = tables().switches;
-  for (std::size_t i = 0; i < switches.size(); ++i) {
-    const std::string& name = switches[i].name;
-    if (name.starts_with(atom) && (starred || name.size() == atom.size()) &&
-        switch_is_live(i, starred ? std::optional<std::size_t>(atom.size())
+  // Each switch's liveness depends on the table only, not on the order of
+  // the tests.
+  for (std::uint32_t i : switches_named(switches, atom, !starred)) {
+    if (switch_is_live(i, starred ? std::optional<std::size_t>(atom.size())
                                   : std::nullopt))
       switches[i].ordering = true;
   }
@@ -1492,23 +1533,23 @@ bool switch_is_live(std::size_t i, std::optional<std::size_t> prefix_length) {
   case 'f':
   case 'm':
   case 'g': {
+    // Overridden by its opposite later on the command line.  The index
+    // finds the switches of one name, in table order, without a walk of
+    // the rest of the table for every switch tested.
     std::string_view rest = std::string_view(name).substr(1);
+    std::string opposite(1, first);
     if (rest.starts_with("no-")) {
-      std::string_view positive = rest.substr(3);
-      for (std::size_t j = i + 1; j < switches.size(); ++j) {
-        const std::string& other = switches[j].name;
-        if (!other.empty() && other[0] == first &&
-            std::string_view(other).substr(1) == positive)
-          return make_dead(sw.known);
-      }
+      opposite += rest.substr(3);
+    } else if (!rest.empty()) {
+      opposite += "no-";
+      opposite += rest;
     } else {
-      for (std::size_t j = i + 1; j < switches.size(); ++j) {
-        std::string_view other = switches[j].name;
-        if (other.size() > 4 && other[0] == first &&
-            other.substr(1, 3) == "no-" && other.substr(4) == rest)
-          return make_dead(sw.known);
-      }
+      break; // "-f" alone has no opposite
     }
+    std::span<const std::uint32_t> named =
+        switches_named(switches, opposite, true);
+    if (!named.empty() && named.back() > i)
+      return make_dead(sw.known);
     break;
   }
   default:
@@ -1520,8 +1561,9 @@ bool switch_is_live(std::size_t i, std::optional<std::size_t> prefix_length) {
 
 void emit_switch(std::size_t i, bool omit_name) {
   spec_interpreter_state& st = spec_state();
-  // Copies: emitting may not move the table, but keep the texts stable.
-  const switch_entry sw = tables().switches[i];
+  // Emitting only adds words to the command: the table, and so the texts
+  // read here, stay where they are.
+  const switch_entry& sw = tables().switches[i];
   if (sw.liveness & hidden)
     return;
   if (!omit_name) {

@@ -17,6 +17,8 @@ struct scanner {
   bool user_spec = false;
   // When set, the atoms are collected here instead of marking switches.
   std::vector<std::pair<std::string, bool>>* collected = nullptr;
+  // Switches of the table not yet validated.
+  std::size_t unvalidated = 0;
 
   int peek(std::size_t ahead = 0) const {
     return pos + ahead < text.size()
@@ -35,12 +37,19 @@ bool is_word_char(int c) {
          c == '=' || c == ',' || c == '.' || c == '@' || c == '/';
 }
 
-void mark_atom(std::string_view atom, bool starred, bool user_spec) {
-  for (switch_entry& sw : tables().switches) {
-    if (sw.validated || !(sw.known || user_spec))
-      continue;
-    if (starred ? sw.name.starts_with(atom) : sw.name == atom)
+// Marks the switches `atom` names as validated; `unvalidated` counts those
+// left.
+void mark_atom(std::string_view atom, bool starred, bool user_spec,
+               std::size_t& unvalidated) {
+  if (unvalidated == 0)
+    return;
+  switch_table& switches = tables().switches;
+  for (std::uint32_t i : switches_named(switches, atom, !starred)) {
+    switch_entry& sw = switches[i];
+    if (!sw.validated && (sw.known || user_spec)) {
       sw.validated = true;
+      --unvalidated;
+    }
   }
 }
 
@@ -163,7 +172,7 @@ void scan_construct(scanner& s, bool braced) {
       if (s.collected != nullptr)
         s.collected->emplace_back(atom, starred);
       else
-        mark_atom(atom, starred, s.user_spec);
+        mark_atom(atom, starred, s.user_spec, s.unvalidated);
     }
     if (!braced)
       return;
@@ -190,16 +199,37 @@ void scan_construct(scanner& s, bool braced) {
 
 } // namespace
 
-void validate_switches_from_spec(std::string_view spec, bool user_spec) {
+namespace {
+
+std::size_t count_unvalidated() {
+  std::size_t count = 0;
+  for (const switch_entry& sw : tables().switches)
+    count += !sw.validated;
+  return count;
+}
+
+// Marks what `spec` names; returns the switches left unvalidated.  The
+// built-in texts carry their atoms, found when the program was built;
+// other texts are scanned.
+std::size_t scan_spec(std::string_view spec, bool user_spec,
+                      std::size_t unvalidated) {
   if (!user_spec) {
     if (auto atoms = builtin_switch_atoms(spec)) {
       for (const builtin_data::atom_ref& atom : *atoms)
-        mark_atom(builtin_data::view(atom.name), atom.starred, false);
-      return;
+        mark_atom(builtin_data::view(atom.name), atom.starred, false,
+                  unvalidated);
+      return unvalidated;
     }
   }
-  scanner s{spec, 0, user_spec};
+  scanner s{spec, 0, user_spec, nullptr, unvalidated};
   scan_text(s, false);
+  return s.unvalidated;
+}
+
+} // namespace
+
+void validate_switches_from_spec(std::string_view spec, bool user_spec) {
+  scan_spec(spec, user_spec, count_unvalidated());
 }
 
 std::vector<std::pair<std::string, bool>>
@@ -214,22 +244,16 @@ void mark_spec_switches_validated(
     const std::vector<std::string_view>& compiler_specs) {
   // Scanning stops once every switch is validated: most runs have a few
   // switches, all found in the first texts.
-  const switch_table& switches = tables().switches;
-  auto all_validated = [&switches] {
-    for (const switch_entry& sw : switches)
-      if (!sw.validated)
-        return false;
-    return true;
-  };
+  std::size_t unvalidated = count_unvalidated();
   for (std::string_view spec : compiler_specs) {
-    if (all_validated())
+    if (unvalidated == 0)
       return;
-    validate_switches_from_spec(spec, false);
+    unvalidated = scan_spec(spec, false, unvalidated);
   }
   for (const named_spec& spec : named_spec_list()) {
-    if (all_validated())
+    if (unvalidated == 0)
       return;
-    validate_switches_from_spec(spec.text, spec.user);
+    unvalidated = scan_spec(spec.text, spec.user, unvalidated);
   }
 }
 

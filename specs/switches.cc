@@ -1,6 +1,126 @@
 #include "specs/switches.h"
 
+#include <algorithm>
+
 namespace velk {
+
+namespace {
+
+// The switches of one table ordered by name, for the spec constructs that
+// look switches up by name: a lookup is then a binary search, where a walk
+// of the table would make every construct cost as much as the command line
+// is long.
+struct switch_name_index {
+  std::uint64_t stamp = 0;
+  std::size_t seen = 0; // entries of the table indexed so far
+  std::vector<std::uint32_t> by_name;
+  std::vector<std::uint32_t> separate_d_u;
+};
+
+// The first eight bytes of `name` as a number that orders as the bytes do,
+// shorter names padded with zeros.
+std::uint64_t name_key(const std::string& name) {
+  std::uint64_t key = 0;
+  const std::size_t n = std::min<std::size_t>(name.size(), 8);
+  for (std::size_t k = 0; k < 8; ++k)
+    key = (key << 8) | (k < n ? static_cast<unsigned char>(name[k]) : 0u);
+  return key;
+}
+
+// Sorts `positions`, given in table order, by name.  Comparing the keys
+// first settles most comparisons without reading the names.
+void sort_by_name(const switch_table& table,
+                  std::span<std::uint32_t> positions) {
+  struct keyed {
+    std::uint64_t key;
+    std::uint32_t position;
+  };
+  std::vector<keyed> entries;
+  entries.reserve(positions.size());
+  for (std::uint32_t i : positions)
+    entries.push_back({name_key(table[i].name), i});
+  // The positions come in table order: a stable sort keeps switches of
+  // one name ("-D", "-I", often thousands) in it.
+  std::stable_sort(entries.begin(), entries.end(),
+                   [&table](const keyed& a, const keyed& b) {
+                     if (a.key != b.key)
+                       return a.key < b.key;
+                     const std::string& x = table[a.position].name;
+                     const std::string& y = table[b.position].name;
+                     // Equal keys settle names of equal length below 8.
+                     return (x.size() != y.size() || x.size() >= 8) && x < y;
+                   });
+  for (std::size_t k = 0; k < positions.size(); ++k)
+    positions[k] = entries[k].position;
+}
+
+const switch_name_index& index_for(const switch_table& table) {
+  static switch_name_index index;
+  if (index.stamp == table.stamp() && index.seen == table.size())
+    return index;
+  if (index.stamp != table.stamp() || index.seen > table.size()) {
+    index.stamp = table.stamp();
+    index.seen = 0;
+    index.by_name.clear();
+    index.separate_d_u.clear();
+  }
+  if (index.seen == table.size())
+    return index;
+  const std::size_t old = index.by_name.size();
+  for (std::size_t i = index.seen; i < table.size(); ++i) {
+    const switch_entry& sw = table[i];
+    index.by_name.push_back(static_cast<std::uint32_t>(i));
+    if (!sw.args.empty() && !sw.name.empty() &&
+        (sw.name[0] == 'D' || sw.name[0] == 'U'))
+      index.separate_d_u.push_back(static_cast<std::uint32_t>(i));
+  }
+  index.seen = table.size();
+  auto before = [&table](std::uint32_t a, std::uint32_t b) {
+    const int order = table[a].name.compare(table[b].name);
+    return order < 0 || (order == 0 && a < b);
+  };
+  sort_by_name(table, std::span<std::uint32_t>(index.by_name).subspan(old));
+  auto middle = index.by_name.begin() + static_cast<std::ptrdiff_t>(old);
+  std::inplace_merge(index.by_name.begin(), middle, index.by_name.end(),
+                     before);
+  return index;
+}
+
+} // namespace
+
+std::span<const std::uint32_t> switches_named(const switch_table& table,
+                                              std::string_view prefix,
+                                              bool whole_name) {
+  const std::vector<std::uint32_t>& by_name = index_for(table).by_name;
+  // Names are short and mostly differ early: a plain loop beats memcmp.
+  auto precedes = [&](std::uint32_t i) {
+    const std::string& name = table[i].name;
+    const std::size_t common = std::min(name.size(), prefix.size());
+    for (std::size_t k = 0; k < common; ++k)
+      if (name[k] != prefix[k])
+        return static_cast<unsigned char>(name[k]) <
+               static_cast<unsigned char>(prefix[k]);
+    return name.size() < prefix.size();
+  };
+  auto matches = [&](std::uint32_t i) {
+    const std::string& name = table[i].name;
+    if (name.size() < prefix.size() ||
+        (whole_name && name.size() != prefix.size()))
+      return false;
+    for (std::size_t k = 0; k < prefix.size(); ++k)
+      if (name[k] != prefix[k])
+        return false;
+    return true;
+  };
+  auto first = std::partition_point(by_name.begin(), by_name.end(), precedes);
+  auto last = std::partition_point(first, by_name.end(), matches);
+  return {first, last};
+}
+
+std::span<const std::uint32_t>
+switches_with_separate_d_u(const switch_table& table) {
+  return index_for(table).separate_d_u;
+}
 
 command_tables& tables() {
   static command_tables the_tables;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,41 @@ struct input_entry {
   bool compiled = false;
 };
 
+// Names the contents of one table for the indexes kept beside it: a new,
+// copied, cleared or moved-from table gets a stamp of its own, and a table
+// moved into keeps the stamp of its source, so two live tables never share
+// one.  Appends keep the stamp: an index brings itself up to date by the
+// entries past those it has seen.
+class table_stamp {
+public:
+  table_stamp() : value_(next()) {}
+  table_stamp(const table_stamp&) : value_(next()) {}
+  table_stamp(table_stamp&& other) noexcept : value_(other.value_) {
+    other.value_ = next();
+  }
+  table_stamp& operator=(const table_stamp&) {
+    value_ = next();
+    return *this;
+  }
+  table_stamp& operator=(table_stamp&& other) noexcept {
+    if (this != &other) {
+      value_ = other.value_;
+      other.value_ = next();
+    }
+    return *this;
+  }
+  ~table_stamp() = default;
+  void renew() { value_ = next(); }
+  std::uint64_t value() const { return value_; }
+
+private:
+  static std::uint64_t next() {
+    static std::uint64_t counter = 0;
+    return ++counter;
+  }
+  std::uint64_t value_;
+};
+
 // A growable table that starts at 16 entries and doubles when full.  Code
 // that keeps a position keeps an index: appends may move the entries.
 template <typename Entry>
@@ -67,7 +103,11 @@ public:
   auto end() { return entries_.end(); }
   auto begin() const { return entries_.begin(); }
   auto end() const { return entries_.end(); }
-  void clear() { entries_.clear(); }
+  void clear() {
+    entries_.clear();
+    stamp_.renew();
+  }
+  std::uint64_t stamp() const { return stamp_.value(); }
   // Marks the end of command-line processing; later appends come only from
   // self specs.
   void terminate() { terminated_ = true; }
@@ -76,6 +116,7 @@ public:
 private:
   std::vector<Entry> entries_;
   bool terminated_ = false;
+  table_stamp stamp_;
 };
 
 using switch_table = growing_table<switch_entry>;
@@ -120,6 +161,21 @@ void add_switch(std::string_view option, std::vector<std::string> args,
                 bool validated, bool known);
 void add_switch(switch_table& table, std::string_view option,
                 std::vector<std::string> args, bool validated, bool known);
+
+// The positions of the switches whose name begins with `prefix` (equals it
+// when `whole_name`), ordered by name and, among equal names, by position.
+// The index behind it is built on first use, for one table at a time, and
+// follows that table's appends; the names of entries never change.  The
+// span stays valid until the next call for another or a changed table.
+std::span<const std::uint32_t> switches_named(const switch_table& table,
+                                              std::string_view prefix,
+                                              bool whole_name);
+
+// The positions, in table order, of the switches whose name begins with "D"
+// or "U" and that have a separate argument ("-D name").  Valid as the span
+// above.
+std::span<const std::uint32_t>
+switches_with_separate_d_u(const switch_table& table);
 
 void add_input(std::string_view name, std::optional<std::string> language);
 void add_input(input_table& table, std::string_view name,

@@ -48,6 +48,7 @@ std::size_t printable_length(std::string_view text) {
 
 std::string escape_unprintable(std::string_view text) {
   std::string result;
+  result.reserve(text.size());
   escape_unprintable_into(text,
                           [&](std::string_view piece) { result += piece; });
   return result;

@@ -22,8 +22,11 @@ void remove_reporting(const temp_file_list& list) {
 void temp_file_list::note(std::string_view name) {
   if (contains(name))
     return;
-  storage_.emplace_back(name, head_.load(std::memory_order_relaxed));
-  head_.store(&storage_.back(), std::memory_order_release);
+  storage_.emplace_back(name, head_.load(std::memory_order_relaxed),
+                        generation_.load(std::memory_order_acquire));
+  const node& added = storage_.back();
+  newest_.insert_or_assign(std::string_view(added.name), &added);
+  head_.store(&added, std::memory_order_release);
 }
 
 void temp_file_list::drop(std::string_view name) {
@@ -33,9 +36,14 @@ void temp_file_list::drop(std::string_view name) {
 }
 
 bool temp_file_list::contains(std::string_view name) const {
-  bool found = false;
-  for_each([&](const std::string& n) { found = found || n == name; });
-  return found;
+  // Only the newest node of a name can still be on the list: one is added
+  // when none is, and dropping a name drops all its nodes.
+  auto it = newest_.find(name);
+  if (it == newest_.end())
+    return false;
+  const node* n = it->second;
+  return n->generation == generation_.load(std::memory_order_acquire) &&
+         !n->dropped.load(std::memory_order_acquire);
 }
 
 void temp_file_list::remove_all() const {

@@ -11,6 +11,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace velk {
 
@@ -26,7 +27,12 @@ public:
   // Calls remove_if_regular on every name, newest first.  Safe in a signal
   // handler: it neither allocates nor frees.
   void remove_all() const;
-  void forget() { head_.store(nullptr, std::memory_order_release); }
+  // Empties the list.  Safe in a signal handler: the index below is left
+  // as it is, and the new generation tells its entries apart.
+  void forget() {
+    head_.store(nullptr, std::memory_order_release);
+    generation_.fetch_add(1, std::memory_order_acq_rel);
+  }
   bool empty() const {
     return head_.load(std::memory_order_acquire) == nullptr;
   }
@@ -40,13 +46,20 @@ public:
 
 private:
   struct node {
-    node(std::string_view n, const node* nx) : name(n), next(nx) {}
+    node(std::string_view n, const node* nx, unsigned g)
+        : name(n), next(nx), generation(g) {}
     std::string name;
     const node* next;
+    unsigned generation; // of the list when the node was added
     mutable std::atomic<bool> dropped{false};
   };
   std::deque<node> storage_; // stable addresses for the nodes
   std::atomic<const node*> head_{nullptr};
+  std::atomic<unsigned> generation_{0};
+  // The newest node of each name, so that noting a name does not walk the
+  // list: a compilation of many inputs notes a few names for each.  Only
+  // note() changes it, never a signal handler.
+  std::unordered_map<std::string_view, const node*> newest_;
 };
 
 temp_file_list& cleanup_list();

@@ -112,6 +112,14 @@ TEST_F(SpecInterpreter, TableOfConstructs) {
        {{"-fno-X"}, {"-fX"}},
        "%{fX:yes} %{fno-X:no}",
        {"yes"}},
+      {"-fno- without a name is killed by a later -f alone",
+       {{"-fno-"}, {"-f"}, {"-fno-"}},
+       "%{fno-:a} %{f:b}",
+       {"a", "b"}},
+      {"an earlier -fX is killed, a later one is not",
+       {{"-fX"}, {"-fno-X"}, {"-fX"}, {"-fno-Y"}},
+       "%{fX*} %{fno-*}",
+       {"-fX", "-fno-Y"}},
       {"later -O wins", {{"-O2"}, {"-O0"}}, "%{O2:two} %{O0:zero}", {"zero"}},
       {"one-letter prefix cancels nothing",
        {{"-O2"}, {"-O0"}, {"-Wfoo"}, {"-Wno-foo"}},
@@ -170,6 +178,20 @@ TEST_F(SpecInterpreter, TableOfConstructs) {
        {{"-D", {"foo=1"}}},
        "%{Dfoo*:s} %{Dfoo:e} %{Dfoo=1:x}",
        {"s", "x"}},
+      {"-D and -U joined and separate",
+       {{"-DX"}, {"-D", {"Y"}}, {"-UY"}},
+       "%{DY:a} %{DX:b} %{D:c} %{UY:u} %{DY*:s} %{UX:no} %{DZ*:no}",
+       {"a", "b", "c", "u", "s"}},
+      // A prefix test examines switches in table order until one is
+      // present; that one keeps counting as present once hidden.
+      {"prefix test finds the first switch in table order",
+       {{"-Wxb"}, {"-Wxa"}},
+       "%{Wx*:A} %<Wxb %{Wxb:B}",
+       {"A", "B"}},
+      {"prefix test leaves later switches unexamined",
+       {{"-Wxa"}, {"-Wxb"}},
+       "%{Wx*:A} %<Wxb %{Wxb:B}",
+       {"A"}},
       {"hidden before use counts as absent", {{"-a"}}, "%<a %{a} %{a:x}", {}},
       {"hidden after use stays present but is not emitted",
        {{"-a"}},
@@ -243,6 +265,15 @@ TEST_F(SpecInterpreter, LivenessBitsAndValidation) {
   EXPECT_EQ(velk_options_value(t, ""), " '-b' '-c' 'it'\\''s' ");
   switch_table none;
   EXPECT_EQ(velk_options_value(none, "d/"), "'-dumpdir' 'd/'");
+  EXPECT_EQ(velk_options_value(none, ""), "");
+  switch_table quoted;
+  add_switch(quoted, "-x'y", {"'", ""}, false, false);
+  EXPECT_EQ(velk_options_value(quoted, "o'd/"),
+            "'-x'\\''y' ''\\''' '' '-dumpdir' 'o'\\''d/'");
+  switch_table long_quoted;
+  add_switch(long_quoted, "-D", {"it's a long text's end'"}, false, true);
+  EXPECT_EQ(velk_options_value(long_quoted, ""),
+            "'-D' 'it'\\''s a long text'\\''s end'\\'''");
 }
 
 TEST_F(SpecInterpreter, SelfSpecHidesForGood) {

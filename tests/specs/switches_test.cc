@@ -59,6 +59,78 @@ TEST(SwitchEntry, PresentOnlyWhenLiveAndNotOverridden) {
   }
 }
 
+std::vector<std::uint32_t> named(const switch_table& table,
+                                 std::string_view prefix, bool whole) {
+  std::span<const std::uint32_t> found = switches_named(table, prefix, whole);
+  return {found.begin(), found.end()};
+}
+
+using positions = std::vector<std::uint32_t>;
+
+TEST(SwitchNameIndex, PrefixAndWholeNameLookups) {
+  switch_table table;
+  for (const char* option :
+       {"-fb", "-DX", "-f", "-fa", "-D", "-fb", "-U", "-Wall", "-fa-b"})
+    add_switch(table, option, {}, false, true);
+  table[4].args = {"Y"};
+  table[6].args = {"Z"};
+  EXPECT_EQ(named(table, "f", false), (positions{2, 3, 8, 0, 5}));
+  EXPECT_EQ(named(table, "fb", true), (positions{0, 5}));
+  EXPECT_EQ(named(table, "fa", true), (positions{3}));
+  EXPECT_EQ(named(table, "fa", false), (positions{3, 8}));
+  EXPECT_EQ(named(table, "g", false), positions{});
+  EXPECT_EQ(named(table, "", false).size(), table.size());
+  std::span<const std::uint32_t> separate = switches_with_separate_d_u(table);
+  EXPECT_EQ(positions(separate.begin(), separate.end()), (positions{4, 6}));
+
+  // Names alike in their first eight characters, or differing only in
+  // trailing NUL bytes.
+  switch_table long_names;
+  for (std::string_view option : std::initializer_list<std::string_view>{
+           "-fstack-protector-strong", "-fstack-pro", "-fstack-protector",
+           "-fstack-protector", "-fstack-p", std::string_view("-a\0", 3), "-a",
+           "-fstack-protector-all"})
+    add_switch(long_names, option, {}, false, true);
+  EXPECT_EQ(named(long_names, "fstack-pro", false), (positions{1, 2, 3, 7, 0}));
+  EXPECT_EQ(named(long_names, "fstack-protector", true), (positions{2, 3}));
+  EXPECT_EQ(named(long_names, "a", true), (positions{6}));
+  EXPECT_EQ(named(long_names, "a", false), (positions{6, 5}));
+}
+
+// The index follows appends, and never serves one table's positions for
+// another: copies, moves (both ends) and clearing each start afresh.
+TEST(SwitchNameIndex, FollowsAppendsAndTableChanges) {
+  switch_table table;
+  add_switch(table, "-fz", {}, false, true);
+  EXPECT_EQ(named(table, "f", false), (positions{0}));
+  add_switch(table, "-fa", {}, false, true);
+  add_switch(table, "-fm", {}, false, true);
+  EXPECT_EQ(named(table, "f", false), (positions{1, 2, 0}));
+
+  switch_table copy = table;
+  add_switch(copy, "-fb", {}, false, true);
+  EXPECT_EQ(named(copy, "f", false), (positions{1, 3, 2, 0}));
+  EXPECT_EQ(named(table, "f", false), (positions{1, 2, 0}));
+
+  // Same size, other names: a moved-from table (left empty) reused must not
+  // inherit the index.
+  switch_table moved = std::move(copy);
+  for (const char* option : {"-m1", "-m0", "-fq", "-m2"})
+    add_switch(copy, option, {}, false, true);
+  EXPECT_EQ(named(copy, "f", false), (positions{2}));
+  EXPECT_EQ(named(moved, "fb", true), (positions{3}));
+
+  std::swap(table, moved);
+  EXPECT_EQ(named(table, "f", false), (positions{1, 3, 2, 0}));
+  EXPECT_EQ(named(moved, "f", false), (positions{1, 2, 0}));
+
+  moved.clear();
+  add_switch(moved, "-fy", {}, false, true);
+  add_switch(moved, "-fx", {}, false, true);
+  add_switch(moved, "-O2", {}, false, true);
+  EXPECT_EQ(named(moved, "f", false), (positions{1, 0}));
+}
+
 TEST(CurrentInput, SuffixRules) {
   struct {
     const char* name;

@@ -36,6 +36,19 @@ TEST_F(TempFiles, NamesAreListedOnceNewestFirst) {
   EXPECT_EQ(seen, (std::vector<std::string>{"b", "a"}));
   list.forget();
   EXPECT_TRUE(list.empty());
+  EXPECT_FALSE(list.contains("a"));
+  // A forgotten name is listed again, once; so is a dropped one.
+  list.note("a");
+  list.note("a");
+  list.note("c");
+  list.drop("c");
+  list.note("c");
+  list.note("c");
+  seen.clear();
+  list.for_each([&](const std::string& n) { seen.push_back(n); });
+  EXPECT_EQ(seen, (std::vector<std::string>{"c", "a"}));
+  EXPECT_TRUE(list.contains("a"));
+  EXPECT_TRUE(list.contains("c"));
 }
 
 TEST_F(TempFiles, DroppedNamesAreKeptAndMayReturn) {
