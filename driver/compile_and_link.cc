@@ -39,6 +39,13 @@ const compiler_record* lookup_entry(const input_entry& input) {
                              settings().preprocess_only);
 }
 
+// The index of `entry` in the compilers table.
+std::optional<std::size_t> row_index(const compiler_record* entry) {
+  if (entry == nullptr)
+    return std::nullopt;
+  return static_cast<std::size_t>(entry - compilers_table().data());
+}
+
 bool is_linker_only_language(const input_entry& input) {
   return input.language && input.language->starts_with('*');
 }
@@ -46,7 +53,7 @@ bool is_linker_only_language(const input_entry& input) {
 // Makes `entry` the row the interpreter reads for the current input.
 void use_compiler_entry(const compiler_record* entry) {
   spec_interpreter_state& st = spec_state();
-  st.compiler = entry;
+  st.compiler = row_index(entry);
   st.language.clear();
   st.cpp_spec.reset();
   if (entry == nullptr)
@@ -222,23 +229,24 @@ bool prepare_inputs() {
   spec_interpreter_state& st = spec_state();
   st.combine_inputs =
       s.dump.output_name.has_value() || s.dump.whole_program_partition;
-  st.compiler = nullptr;
+  st.compiler.reset();
   int counted = 0;
   for (std::size_t i = 0; i < t.inputs.size(); ++i) {
     input_entry& input = t.inputs[i];
     const compiler_record* entry = lookup_entry(input);
     if (entry != nullptr && !entry->combinable)
       st.combine_inputs = false;
-    if (counted > 0 && entry != st.compiler && input.language &&
+    const std::optional<std::size_t> row = row_index(entry);
+    if (counted > 0 && row != st.compiler && input.language &&
         !is_linker_only_language(input)) {
-      input.compiler = entry;
+      input.compiler = row;
     } else if (entry != nullptr) {
-      input.compiler = entry;
+      input.compiler = row;
       ++counted;
-      st.compiler = entry;
+      st.compiler = row;
     } else {
       t.explicit_link[i] = 1;
-      input.compiler = nullptr;
+      input.compiler.reset();
     }
     input.compiled = false;
   }
@@ -299,8 +307,7 @@ void compile_inputs() {
   // has a language of its own.
   for (std::size_t i = 0; i < t.inputs.size(); ++i) {
     const input_entry& input = t.inputs[i];
-    if (input.compiler != nullptr ||
-        (input.language && !is_linker_only_language(input))) {
+    if (input.compiler || (input.language && !is_linker_only_language(input))) {
       t.current.set(input.name, i);
       break;
     }

@@ -35,9 +35,9 @@ struct temporary_name {
 struct spec_interpreter_state {
   // --- Set by the driver before a spec runs. ---
 
-  // The compilers-table record of the current input, its language name
-  // (the key without "@") and its own preprocessor spec, if any.
-  const compiler_record* compiler = nullptr;
+  // The compilers-table row (by index) of the current input, its language
+  // name (the key without "@") and its own preprocessor spec, if any.
+  std::optional<std::size_t> compiler;
   std::string language;
   std::optional<std::string> cpp_spec;
   // All inputs of this record go to one compilation (%i names them all).

@@ -44,7 +44,9 @@ struct input_entry {
   std::string name;
   // No value: language from the suffix; "*": a linker input passed as is.
   std::optional<std::string> language;
-  const compiler_record* compiler = nullptr;
+  // The input's row of the compilers table, by index: a spec file read
+  // during the run may add rows and move the table.
+  std::optional<std::size_t> compiler;
   bool compiled = false;
 };
 
