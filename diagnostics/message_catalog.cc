@@ -38,8 +38,11 @@ struct catalog_state {
   // its own translation, and the C library need not be asked each time.
   bool catalogue_found = false;
   // The state is set up for the environment's locale, but the C library's
-  // own locale is still C: its texts (strerror, strsignal) need it set.
+  // own locale is still C: its texts (strerror, strsignal) need it set to
+  // the names below, which the environment gave at set-up.
   bool locale_deferred = false;
+  std::string deferred_ctype;
+  std::string deferred_messages;
 };
 
 catalog_state& state() {
@@ -144,8 +147,10 @@ void reset_to_c(int category) {
 // the environment asks for something else or a fact cannot be shown to be
 // what the C library would find.
 bool set_up_plain_locale(catalog_state& s) {
-  plain_locale ctype = plain_locale_named(requested_locale("LC_CTYPE"));
-  plain_locale messages = plain_locale_named(requested_locale("LC_MESSAGES"));
+  std::string_view ctype_name = requested_locale("LC_CTYPE");
+  std::string_view messages_name = requested_locale("LC_MESSAGES");
+  plain_locale ctype = plain_locale_named(ctype_name);
+  plain_locale messages = plain_locale_named(messages_name);
   if (ctype == plain_locale::other || messages == plain_locale::other)
     return false;
   // LOCPATH sends the C library elsewhere for the locale data.
@@ -175,6 +180,8 @@ bool set_up_plain_locale(catalog_state& s) {
   reset_to_c(LC_CTYPE);
   reset_to_c(LC_MESSAGES);
   s.locale_deferred = true;
+  s.deferred_ctype = ctype_name;
+  s.deferred_messages = messages_name;
   s.directory = std::move(directory);
   bindtextdomain(domain(), s.directory.c_str());
   textdomain(domain());
@@ -250,8 +257,8 @@ void prepare_message_locale() {
   catalog_state& s = prepared_state();
   if (s.locale_deferred) {
     s.locale_deferred = false;
-    std::setlocale(LC_CTYPE, "");
-    std::setlocale(LC_MESSAGES, "");
+    std::setlocale(LC_CTYPE, s.deferred_ctype.c_str());
+    std::setlocale(LC_MESSAGES, s.deferred_messages.c_str());
   }
 }
 
