@@ -41,9 +41,11 @@ translate_plural(const char* singular, const char* plural, unsigned long n);
 void init_message_catalog(std::string_view program = {},
                           bool resolve_links = true);
 
-// Does the work init_message_catalog promised, if it is still owed.  Call
-// it before asking the C library for text in the user's language outside
-// translate() (strerror, strsignal).
+// Does the work init_message_catalog promised, if it is still owed, and
+// makes sure the C library's own locale is set from the environment (under
+// the C locale and C.UTF-8 the catalogue's answers are known without it, so
+// setting it is left until here).  Call it before asking the C library for
+// text in the user's language outside translate() (strerror, strsignal).
 void prepare_message_locale();
 
 // The directory the message domain was bound to by the last

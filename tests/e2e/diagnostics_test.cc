@@ -3,6 +3,7 @@
 // environment settings that must leave the driver's messages alone.
 #include "tests/e2e/harness.h"
 
+#include <clocale>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -108,6 +109,43 @@ TEST_F(Translations, SymbolicLinksAreResolvedUnlessAskedNotTo) {
   EXPECT_EQ(r.err, no_input_files);
 }
 
+// The C.UTF-8 locale, unlike C, does not stop translation: LANGUAGE is
+// honoured and a catalogue filed under "C" or "C.UTF-8" is used.  A
+// messages category of C stops it whatever the character type.
+TEST_F(Translations, CUtf8LocaleStillTranslates) {
+  struct {
+    std::map<std::string, std::string> env;
+    std::vector<std::string> unset;
+    bool translated;
+  } const cases[] = {
+      {{{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}}, {"LC_ALL"}, true},
+      {{{"LC_ALL", "C.utf8"}, {"LANGUAGE", "de"}}, {}, true},
+      {{{"LC_ALL", "C.UTF-8"}, {"LANGUAGE", ""}}, {}, false},
+      {{{"LANG", "C.UTF-8"}, {"LC_MESSAGES", "C"}, {"LANGUAGE", "de"}},
+       {"LC_ALL"},
+       false},
+  };
+  for (const auto& c : cases) {
+    run_result r = box.run({}, {.env = c.env, .unset = c.unset});
+    EXPECT_EQ(r.err, c.translated ? german_no_input_files : no_input_files)
+        << c.env.begin()->first << "=" << c.env.begin()->second;
+  }
+
+  for (const char* name : {"C", "C.UTF-8"}) {
+    std::string file =
+        box.prefix() + "/share/locale/" + name + "/LC_MESSAGES/velk.mo";
+    box.write_file(
+        file, read_all(box.prefix() + "/share/locale/de/LC_MESSAGES/velk.mo"));
+    run_result r = box.run({}, {.env = {{"LC_ALL", "C.UTF-8"}}});
+    EXPECT_EQ(r.err, german_no_input_files) << name;
+    r = box.run({}, {.env = {{"LANG", "C.UTF-8"}}, .unset = {"LC_ALL"}});
+    EXPECT_EQ(r.err, german_no_input_files) << name;
+    r = box.run({}, {.env = {{"LC_ALL", "C"}}});
+    EXPECT_EQ(r.err, no_input_files) << name;
+    std::remove(file.c_str());
+  }
+}
+
 // The program name comes from the command line too: control bytes in it
 // are shown escaped.
 TEST(DriverDiagnostics, ProgramNameIsEscaped) {
@@ -152,6 +190,50 @@ TEST(DriverDiagnostics, EnvironmentLeavesDriverMessagesAlone) {
     run_result r = box.run({}, {.env = env});
     EXPECT_EQ(r.exit_status, 1) << env.begin()->second;
     EXPECT_EQ(r.err, no_input_files) << env.begin()->second;
+  }
+}
+
+// The quotes follow the character type the environment gives, read as the
+// C library reads it: LC_ALL, else LC_CTYPE, else LANG, passing over empty
+// settings.  C.UTF-8 gives the typographic quotes where it is installed.
+TEST(DriverDiagnostics, QuotesFollowTheCharacterTypeLocale) {
+  locale_t c_utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  const bool utf8_installed = c_utf8 != locale_t{};
+  if (c_utf8 != locale_t{})
+    freelocale(c_utf8);
+  const std::string plain = "velk++: error: unrecognized command-line option "
+                            "'-frobnicate'\n";
+  const std::string typographic =
+      "velk++: error: unrecognized command-line option "
+      "\xe2\x80\x98-frobnicate\xe2\x80\x99\n";
+  struct {
+    std::map<std::string, std::string> env;
+    std::vector<std::string> unset;
+    bool utf8;
+  } const cases[] = {
+      {{}, {"LANG", "LC_ALL"}, false},
+      {{{"LC_ALL", "C"}}, {}, false},
+      {{{"LC_ALL", "POSIX"}}, {}, false},
+      {{{"LC_ALL", ""}, {"LANG", ""}}, {}, false},
+      {{{"LC_ALL", "C.UTF-8"}}, {}, true},
+      {{{"LC_ALL", "C.utf8"}}, {}, true},
+      {{{"LANG", "C.UTF-8"}}, {"LC_ALL"}, true},
+      {{{"LC_ALL", ""}, {"LANG", "C.UTF-8"}}, {}, true},
+      {{{"LANG", "C"}, {"LC_CTYPE", "C.UTF-8"}}, {"LC_ALL"}, true},
+      {{{"LANG", "C.UTF-8"}, {"LC_CTYPE", "POSIX"}}, {"LC_ALL"}, false},
+      {{{"LC_ALL", "C"}, {"LC_CTYPE", "C.UTF-8"}}, {}, false},
+      {{{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}}, {"LC_ALL"}, true},
+  };
+  sandbox box;
+  box.write_file("a.cc");
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const auto& [k, v] : c.env)
+      shown += k + "=" + v + " ";
+    run_result r = box.run({"-c", "a.cc", "-frobnicate"},
+                           {.env = c.env, .unset = c.unset});
+    EXPECT_EQ(r.exit_status, 1) << shown;
+    EXPECT_EQ(r.err, c.utf8 && utf8_installed ? typographic : plain) << shown;
   }
 }
 
