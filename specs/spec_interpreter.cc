@@ -482,7 +482,8 @@ bool switch_matches(std::string_view atom, bool starred) {
     return false;
   }
   // A starred atom's names come in name order; put them in table order.
-  std::vector<std::uint32_t> in_order;
+  // Its storage is kept from one test to the next.
+  static std::vector<std::uint32_t> in_order;
   if (starred && named.size() > 1) {
     in_order.assign(named.begin(), named.end());
     std::sort(in_order.begin(), in_order.end());
@@ -1533,9 +1534,8 @@ bool switch_is_live(std::size_t i, std::optional<std::size_t> prefix_length) {
   case 'f':
   case 'm':
   case 'g': {
-    // Overridden by its opposite later on the command line.  The index
-    // finds the switches of one name, in table order, without a walk of
-    // the rest of the table for every switch tested.
+    // Overridden by its opposite later on the command line, found without
+    // a walk of the rest of a long table for every switch tested.
     std::string_view rest = std::string_view(name).substr(1);
     std::string opposite(1, first);
     if (rest.starts_with("no-")) {
@@ -1546,9 +1546,7 @@ bool switch_is_live(std::size_t i, std::optional<std::size_t> prefix_length) {
     } else {
       break; // "-f" alone has no opposite
     }
-    std::span<const std::uint32_t> named =
-        switches_named(switches, opposite, true);
-    if (!named.empty() && named.back() > i)
+    if (switch_named_after(switches, opposite, i))
       return make_dead(sw.known);
     break;
   }
