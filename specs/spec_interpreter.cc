@@ -66,10 +66,6 @@ constexpr std::array<bool, 256> ordinary_chars = [] {
   return table;
 }();
 
-bool is_ordinary_char(int c) {
-  return c >= 0 && c < 256 && ordinary_chars[static_cast<std::size_t>(c)];
-}
-
 bool is_atom_char(int c) {
   return c >= 0 && c < 256 && atom_chars[static_cast<std::size_t>(c)];
 }
@@ -89,6 +85,15 @@ struct cursor {
   void skip_blanks() {
     while (is_blank(peek()))
       ++pos;
+  }
+  // Steps over the characters `admitted` marks, in one tight loop.
+  void skip_run(const std::array<bool, 256>& admitted) {
+    const char* const chars = text.data();
+    const std::size_t size = text.size();
+    std::size_t i = pos;
+    while (i < size && admitted[static_cast<unsigned char>(chars[i])])
+      ++i;
+    pos = std::max(pos, i);
   }
   std::string rest_from(std::size_t start) const {
     return std::string(text.substr(std::min(start, text.size())));
@@ -787,6 +792,9 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
           ++c.pos;
         }
         const std::size_t atom_start = c.pos;
+        // Most atoms hold no "\\": their characters are stepped over at
+        // once, and the loop below only sees what ends them.
+        c.skip_run(atom_chars);
         bool escaped = false;
         for (;;) {
           int ch = c.peek();
@@ -1145,8 +1153,7 @@ int do_spec_1(std::string_view spec, bool in_switch,
     default: {
       // A run of ordinary characters goes into the argument at once.
       const std::size_t run_start = c.pos - 1;
-      while (!c.at_end() && is_ordinary_char(c.peek()))
-        ++c.pos;
+      c.skip_run(ordinary_chars);
       st.text.append(spec.substr(run_start, c.pos - run_start));
       st.argument_in_progress = true;
       continue;
