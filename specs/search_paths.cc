@@ -199,8 +199,10 @@ std::optional<std::string> walk_search_paths(
   if (ml.multiarch_dir)
     arch_dir = *ml.multiarch_dir + "/";
 
-  // Every candidate directory is made in this one buffer.
+  // Every candidate directory is made in this one buffer, with room for
+  // the usual lengths from the start.
   std::string candidate;
+  candidate.reserve(256);
   auto try_dir = [&](std::string_view prefix, std::string_view middle,
                      std::string_view suffix) {
     candidate.assign(prefix);
@@ -260,10 +262,13 @@ std::optional<std::string> find_file_in(const search_path_list& list,
   std::string file(name);
   if (!file.empty() && file[0] == '/')
     return passes(file) ? std::optional<std::string>(file) : std::nullopt;
+  // Every candidate is made in this one buffer.
+  std::string candidate;
   return walk_search_paths(
       list, with_multilib,
       [&](const std::string& dir) -> std::optional<std::string> {
-        std::string candidate = dir + file;
+        candidate.assign(dir);
+        candidate += file;
         if (passes(candidate))
           return candidate;
         return std::nullopt;
