@@ -4,6 +4,7 @@
 #include "support/configuration.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -313,15 +314,22 @@ bool is_usable_directory(std::string_view path, bool for_linker) {
     if (plain == "/lib" || plain == "/usr/lib")
       return false;
   }
-  // "dir/." names the directory itself only when it is one.
-  std::string dir;
-  dir.reserve(path.size() + 2);
-  dir = path;
-  if (!dir.empty() && dir.back() != '/')
-    dir += '/';
-  dir += '.';
+  // "dir/." names the directory itself only when it is one.  The name is
+  // made on the stack when it fits, as nearly all do.
+  std::array<char, 256> small;
+  std::string large;
+  char* dir = small.data();
+  if (path.size() + 3 > small.size()) {
+    large.resize(path.size() + 3);
+    dir = large.data();
+  }
+  std::size_t length = path.copy(dir, path.size());
+  if (length != 0 && dir[length - 1] != '/')
+    dir[length++] = '/';
+  dir[length++] = '.';
+  dir[length] = '\0';
   struct stat st;
-  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return stat(dir, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace velk
