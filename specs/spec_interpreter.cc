@@ -1180,7 +1180,7 @@ int do_spec_1(std::string_view spec, bool in_switch,
       const std::size_t start = c.pos;
       while (!c.at_end() && c.peek() != ')')
         ++c.pos;
-      std::string name(c.text.substr(start, c.pos - start));
+      std::string_view name = c.text.substr(start, c.pos - start);
       if (!c.at_end())
         ++c.pos;
       if (int status = run_named_spec(name))
@@ -1506,10 +1506,13 @@ void push_argument(std::string text, int delete_always,
     }
     note_temp_file(file, delete_always != 0, delete_on_failure);
   }
-  if (st.in_response_file)
-    st.response_argument_vector.push_back(std::move(text));
-  else
-    st.argument_vector.push_back(std::move(text));
+  std::vector<std::string>& words =
+      st.in_response_file ? st.response_argument_vector : st.argument_vector;
+  // A command has dozens of words: room for them at once rather than
+  // growing one doubling at a time (vectors handed on leave none behind).
+  if (words.capacity() == 0)
+    words.reserve(32);
+  words.push_back(std::move(text));
 }
 
 bool switch_is_live(std::size_t i, std::optional<std::size_t> prefix_length) {
