@@ -630,6 +630,8 @@ std::size_t scan_brace_body(std::string_view text, std::size_t start,
   if (found != nullptr) {
     found->begin = p;
     found->pairs.clear();
+    // Room for the constructs of a typical body at once.
+    found->pairs.reserve(16);
   }
   for (; p != end; ++p) {
     switch (*p) {
