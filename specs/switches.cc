@@ -118,14 +118,15 @@ struct short_table_index {
   std::size_t seen = 0;
   std::array<std::uint32_t, 256> by_first{};
   std::uint32_t separate_d_u = 0;
-  std::array<std::uint32_t, short_table_size> named;
-  std::array<std::uint32_t, short_table_size> separate;
+  std::array<std::uint32_t, short_table_size> named{};
+  std::array<std::uint32_t, short_table_size> separate{};
 };
 
-short_table_index& short_index_for(const switch_table& table) {
-  static short_table_index index;
-  if (index.stamp == table.stamp() && index.seen == table.size())
-    return index;
+constinit short_table_index the_short_index;
+
+// Brings the index up to date with `table`.
+[[gnu::noinline]] void refresh_short_index(const switch_table& table) {
+  short_table_index& index = the_short_index;
   if (index.stamp != table.stamp() || index.seen > table.size()) {
     index.stamp = table.stamp();
     index.seen = 0;
@@ -142,6 +143,13 @@ short_table_index& short_index_for(const switch_table& table) {
       index.separate_d_u |= bit;
   }
   index.seen = table.size();
+}
+
+// The index of `table`, checked on every lookup: the check stays inline.
+short_table_index& short_index_for(const switch_table& table) {
+  short_table_index& index = the_short_index;
+  if (index.stamp != table.stamp() || index.seen != table.size())
+    refresh_short_index(table);
   return index;
 }
 
