@@ -11,28 +11,65 @@ namespace velk {
 
 namespace {
 
-// The built-in spec ids in the order of their names, sorted when the
-// program is compiled, so that a name is found by a binary search.
-constexpr std::array<builtin_spec_id, builtin_spec_count> ids_by_name = [] {
-  std::array<builtin_spec_id, builtin_spec_count> ids{};
-  for (std::size_t i = 0; i < ids.size(); ++i)
-    ids[i] = static_cast<builtin_spec_id>(i);
-  std::sort(ids.begin(), ids.end(), [](builtin_spec_id a, builtin_spec_id b) {
-    return builtin_spec(a).name < builtin_spec(b).name;
-  });
-  return ids;
+// The built-in spec ids by a hash of their names, in a table filled when
+// the program is compiled: a name is found by hashing it and comparing it
+// with the one or two names in its slots.  Open addressing, probed from the
+// hashed slot onward; a quarter of the slots are in use at most.
+constexpr std::size_t spec_slot_count = 256;
+static_assert(builtin_spec_count * 4 <= spec_slot_count);
+constexpr std::uint8_t empty_slot = 0xff;
+static_assert(builtin_spec_count < empty_slot);
+
+constexpr std::size_t spec_name_hash(std::string_view name) {
+  std::uint32_t h = 2166136261u; // FNV-1a
+  for (char ch : name)
+    h = (h ^ static_cast<unsigned char>(ch)) * 16777619u;
+  return (h ^ (h >> 16)) % spec_slot_count;
+}
+
+constexpr std::array<std::uint8_t, spec_slot_count> spec_slots = [] {
+  std::array<std::uint8_t, spec_slot_count> slots{};
+  slots.fill(empty_slot);
+  for (std::size_t id = 0; id < builtin_spec_count; ++id) {
+    std::size_t slot = spec_name_hash(builtin_spec(id).name);
+    while (slots[slot] != empty_slot)
+      slot = (slot + 1) % spec_slot_count;
+    slots[slot] = static_cast<std::uint8_t>(id);
+  }
+  return slots;
+}();
+
+// Where the bodies of the built-in texts start, in buckets of the pool:
+// body_buckets[b] is the first body starting at or after b * body_bucket_size,
+// so a body is found among the few of its bucket.
+constexpr std::size_t body_bucket_size = 32;
+constexpr std::size_t body_bucket_count =
+    sizeof builtin_data::pool / body_bucket_size + 1;
+static_assert(builtin_data::body_count < 0xffff);
+
+constexpr std::array<std::uint16_t, body_bucket_count + 1> body_buckets = [] {
+  std::array<std::uint16_t, body_bucket_count + 1> buckets{};
+  std::size_t body = 0;
+  for (std::size_t b = 0; b <= body_bucket_count; ++b) {
+    while (body < builtin_data::body_count &&
+           builtin_data::bodies[body].start < b * body_bucket_size)
+      ++body;
+    buckets[b] = static_cast<std::uint16_t>(body);
+  }
+  return buckets;
 }();
 
 } // namespace
 
 std::optional<builtin_spec_id> find_builtin_spec(std::string_view name) {
-  auto it = std::lower_bound(ids_by_name.begin(), ids_by_name.end(), name,
-                             [](builtin_spec_id id, std::string_view key) {
-                               return builtin_spec(id).name < key;
-                             });
-  if (it == ids_by_name.end() || builtin_spec(*it).name != name)
-    return std::nullopt;
-  return *it;
+  for (std::size_t slot = spec_name_hash(name);;
+       slot = (slot + 1) % spec_slot_count) {
+    const std::uint8_t id = spec_slots[slot];
+    if (id == empty_slot)
+      return std::nullopt;
+    if (builtin_spec(id).name == name)
+      return static_cast<builtin_spec_id>(id);
+  }
 }
 
 std::optional<std::span<const builtin_data::atom_ref>>
@@ -62,15 +99,16 @@ std::optional<builtin_body> builtin_brace_body(const char* body) {
   if (before(body, pool) || !before(body, pool + sizeof builtin_data::pool))
     return std::nullopt;
   const auto offset = static_cast<std::uint32_t>(body - pool);
-  const auto* const first = std::begin(builtin_data::bodies);
-  const auto* const last = first + builtin_data::body_count;
-  const auto* it =
-      std::lower_bound(first, last, offset,
-                       [](const builtin_data::body_ref& b,
-                          std::uint32_t value) { return b.start < value; });
-  if (it == last || it->start != offset)
-    return std::nullopt;
-  return builtin_body{pool + it->end, it->star};
+  const std::size_t bucket = offset / body_bucket_size;
+  for (std::size_t k = body_buckets[bucket]; k < body_buckets[bucket + 1];
+       ++k) {
+    const builtin_data::body_ref& b = builtin_data::bodies[k];
+    if (b.start == offset)
+      return builtin_body{pool + b.end, b.star};
+    if (b.start > offset)
+      break;
+  }
+  return std::nullopt;
 }
 
 namespace {

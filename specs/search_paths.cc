@@ -4,6 +4,7 @@
 #include "support/configuration.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -199,8 +200,10 @@ std::optional<std::string> walk_search_paths(
   if (ml.multiarch_dir)
     arch_dir = *ml.multiarch_dir + "/";
 
-  // Every candidate directory is made in this one buffer.
+  // Every candidate directory is made in this one buffer, with room for
+  // the usual lengths from the start.
   std::string candidate;
+  candidate.reserve(256);
   auto try_dir = [&](std::string_view prefix, std::string_view middle,
                      std::string_view suffix) {
     candidate.assign(prefix);
@@ -260,10 +263,13 @@ std::optional<std::string> find_file_in(const search_path_list& list,
   std::string file(name);
   if (!file.empty() && file[0] == '/')
     return passes(file) ? std::optional<std::string>(file) : std::nullopt;
+  // Every candidate is made in this one buffer.
+  std::string candidate;
   return walk_search_paths(
       list, with_multilib,
       [&](const std::string& dir) -> std::optional<std::string> {
-        std::string candidate = dir + file;
+        candidate.assign(dir);
+        candidate += file;
         if (passes(candidate))
           return candidate;
         return std::nullopt;
@@ -308,15 +314,22 @@ bool is_usable_directory(std::string_view path, bool for_linker) {
     if (plain == "/lib" || plain == "/usr/lib")
       return false;
   }
-  // "dir/." names the directory itself only when it is one.
-  std::string dir;
-  dir.reserve(path.size() + 2);
-  dir = path;
-  if (!dir.empty() && dir.back() != '/')
-    dir += '/';
-  dir += '.';
+  // "dir/." names the directory itself only when it is one.  The name is
+  // made on the stack when it fits, as nearly all do.
+  std::array<char, 256> small;
+  std::string large;
+  char* dir = small.data();
+  if (path.size() + 3 > small.size()) {
+    large.resize(path.size() + 3);
+    dir = large.data();
+  }
+  std::size_t length = path.copy(dir, path.size());
+  if (length != 0 && dir[length - 1] != '/')
+    dir[length++] = '/';
+  dir[length++] = '.';
+  dir[length] = '\0';
   struct stat st;
-  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return stat(dir, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace velk

@@ -60,11 +60,17 @@ bool is_spec_special(char c) {
 std::string escape_spec_text(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 8);
-  for (char c : text) {
-    if (is_spec_special(c))
+  // Copied in runs: each special character, once escaped, starts the next
+  // run.
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (is_spec_special(text[i])) {
+      out.append(text.substr(run, i - run));
       out += '\\';
-    out += c;
+      run = i;
+    }
   }
+  out.append(text.substr(run));
   return out;
 }
 

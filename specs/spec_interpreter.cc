@@ -66,10 +66,6 @@ constexpr std::array<bool, 256> ordinary_chars = [] {
   return table;
 }();
 
-bool is_ordinary_char(int c) {
-  return c >= 0 && c < 256 && ordinary_chars[static_cast<std::size_t>(c)];
-}
-
 bool is_atom_char(int c) {
   return c >= 0 && c < 256 && atom_chars[static_cast<std::size_t>(c)];
 }
@@ -89,6 +85,15 @@ struct cursor {
   void skip_blanks() {
     while (is_blank(peek()))
       ++pos;
+  }
+  // Steps over the characters `admitted` marks, in one tight loop.
+  void skip_run(const std::array<bool, 256>& admitted) {
+    const char* const chars = text.data();
+    const std::size_t size = text.size();
+    std::size_t i = pos;
+    while (i < size && admitted[static_cast<unsigned char>(chars[i])])
+      ++i;
+    pos = std::max(pos, i);
   }
   std::string rest_from(std::size_t start) const {
     return std::string(text.substr(std::min(start, text.size())));
@@ -482,7 +487,8 @@ bool switch_matches(std::string_view atom, bool starred) {
     return false;
   }
   // A starred atom's names come in name order; put them in table order.
-  std::vector<std::uint32_t> in_order;
+  // Its storage is kept from one test to the next.
+  static std::vector<std::uint32_t> in_order;
   if (starred && named.size() > 1) {
     in_order.assign(named.begin(), named.end());
     std::sort(in_order.begin(), in_order.end());
@@ -624,6 +630,8 @@ std::size_t scan_brace_body(std::string_view text, std::size_t start,
   if (found != nullptr) {
     found->begin = p;
     found->pairs.clear();
+    // Room for the constructs of a typical body at once.
+    found->pairs.reserve(16);
   }
   for (; p != end; ++p) {
     switch (*p) {
@@ -786,6 +794,9 @@ int handle_braces(cursor& c, std::optional<std::string_view> soft_match) {
           ++c.pos;
         }
         const std::size_t atom_start = c.pos;
+        // Most atoms hold no "\\": their characters are stepped over at
+        // once, and the loop below only sees what ends them.
+        c.skip_run(atom_chars);
         bool escaped = false;
         for (;;) {
           int ch = c.peek();
@@ -1144,8 +1155,7 @@ int do_spec_1(std::string_view spec, bool in_switch,
     default: {
       // A run of ordinary characters goes into the argument at once.
       const std::size_t run_start = c.pos - 1;
-      while (!c.at_end() && is_ordinary_char(c.peek()))
-        ++c.pos;
+      c.skip_run(ordinary_chars);
       st.text.append(spec.substr(run_start, c.pos - run_start));
       st.argument_in_progress = true;
       continue;
@@ -1172,7 +1182,7 @@ int do_spec_1(std::string_view spec, bool in_switch,
       const std::size_t start = c.pos;
       while (!c.at_end() && c.peek() != ')')
         ++c.pos;
-      std::string name(c.text.substr(start, c.pos - start));
+      std::string_view name = c.text.substr(start, c.pos - start);
       if (!c.at_end())
         ++c.pos;
       if (int status = run_named_spec(name))
@@ -1498,10 +1508,13 @@ void push_argument(std::string text, int delete_always,
     }
     note_temp_file(file, delete_always != 0, delete_on_failure);
   }
-  if (st.in_response_file)
-    st.response_argument_vector.push_back(std::move(text));
-  else
-    st.argument_vector.push_back(std::move(text));
+  std::vector<std::string>& words =
+      st.in_response_file ? st.response_argument_vector : st.argument_vector;
+  // A command has dozens of words: room for them at once rather than
+  // growing one doubling at a time (vectors handed on leave none behind).
+  if (words.capacity() == 0)
+    words.reserve(32);
+  words.push_back(std::move(text));
 }
 
 bool switch_is_live(std::size_t i, std::optional<std::size_t> prefix_length) {
@@ -1533,9 +1546,8 @@ bool switch_is_live(std::size_t i, std::optional<std::size_t> prefix_length) {
   case 'f':
   case 'm':
   case 'g': {
-    // Overridden by its opposite later on the command line.  The index
-    // finds the switches of one name, in table order, without a walk of
-    // the rest of the table for every switch tested.
+    // Overridden by its opposite later on the command line, found without
+    // a walk of the rest of a long table for every switch tested.
     std::string_view rest = std::string_view(name).substr(1);
     std::string opposite(1, first);
     if (rest.starts_with("no-")) {
@@ -1546,9 +1558,7 @@ bool switch_is_live(std::size_t i, std::optional<std::size_t> prefix_length) {
     } else {
       break; // "-f" alone has no opposite
     }
-    std::span<const std::uint32_t> named =
-        switches_named(switches, opposite, true);
-    if (!named.empty() && named.back() > i)
+    if (switch_named_after(switches, opposite, i))
       return make_dead(sw.known);
     break;
   }

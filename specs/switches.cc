@@ -1,6 +1,8 @@
 #include "specs/switches.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 
 namespace velk {
 
@@ -86,11 +88,101 @@ const switch_name_index& index_for(const switch_table& table) {
   return index;
 }
 
+// A table of up to this many switches is looked up through a bit set per
+// first character of the names, not through the sorted index: for the few
+// switches of a typical command line that costs a few instructions for
+// each switch that can match, where keeping and searching the sorted index
+// costs far more.
+constexpr std::size_t short_table_size = 32;
+
+// Whether `name` begins with `prefix` (equals it when `whole_name`).
+// Names are short and mostly differ in their first character: a plain loop
+// beats a call of memcmp.
+bool name_matches(const std::string& name, std::string_view prefix,
+                  bool whole_name) {
+  if (name.size() < prefix.size() ||
+      (whole_name && name.size() != prefix.size()))
+    return false;
+  for (std::size_t k = 0; k < prefix.size(); ++k)
+    if (name[k] != prefix[k])
+      return false;
+  return true;
+}
+
+// The switches of a short table by the first character of their names
+// (bit i: position i), and the -D/-U switches with a separate argument.
+// Kept like the sorted index: for one table at a time, following appends.
+// The result buffers are those of the lookups below, one each.
+struct short_table_index {
+  std::uint64_t stamp = 0;
+  std::size_t seen = 0;
+  std::array<std::uint32_t, 256> by_first{};
+  std::uint32_t separate_d_u = 0;
+  std::array<std::uint32_t, short_table_size> named{};
+  std::array<std::uint32_t, short_table_size> separate{};
+};
+
+constinit short_table_index the_short_index;
+
+// Brings the index up to date with `table`.
+[[gnu::noinline]] void refresh_short_index(const switch_table& table) {
+  short_table_index& index = the_short_index;
+  if (index.stamp != table.stamp() || index.seen > table.size()) {
+    index.stamp = table.stamp();
+    index.seen = 0;
+    index.by_first.fill(0);
+    index.separate_d_u = 0;
+  }
+  for (std::size_t i = index.seen; i < table.size(); ++i) {
+    const switch_entry& sw = table[i];
+    if (sw.name.empty())
+      continue;
+    const std::uint32_t bit = std::uint32_t{1} << i;
+    index.by_first[static_cast<unsigned char>(sw.name[0])] |= bit;
+    if (!sw.args.empty() && (sw.name[0] == 'D' || sw.name[0] == 'U'))
+      index.separate_d_u |= bit;
+  }
+  index.seen = table.size();
+}
+
+// The index of `table`, checked on every lookup: the check stays inline.
+short_table_index& short_index_for(const switch_table& table) {
+  short_table_index& index = the_short_index;
+  if (index.stamp != table.stamp() || index.seen != table.size())
+    refresh_short_index(table);
+  return index;
+}
+
 } // namespace
 
 std::span<const std::uint32_t> switches_named(const switch_table& table,
                                               std::string_view prefix,
                                               bool whole_name) {
+  if (table.size() <= short_table_size) {
+    short_table_index& index = short_index_for(table);
+    std::uint32_t candidates =
+        prefix.empty()
+            ? static_cast<std::uint32_t>((std::uint64_t{1} << table.size()) - 1)
+            : index.by_first[static_cast<unsigned char>(prefix[0])];
+    std::array<std::uint32_t, short_table_size>& out = index.named;
+    std::size_t count = 0;
+    for (; candidates != 0; candidates &= candidates - 1) {
+      const auto i = static_cast<std::uint32_t>(std::countr_zero(candidates));
+      const std::string& name = table[i].name;
+      if (!name_matches(name, prefix, whole_name))
+        continue;
+      // Insert by name, after the equal names met so far: positions come
+      // in table order, so equal names stay in it.
+      std::size_t at = count;
+      while (at > 0 && name < table[out[at - 1]].name) {
+        out[at] = out[at - 1];
+        --at;
+      }
+      out[at] = i;
+      ++count;
+    }
+    return {out.data(), count};
+  }
   const std::vector<std::uint32_t>& by_name = index_for(table).by_name;
   // Names are short and mostly differ early: a plain loop beats memcmp.
   auto precedes = [&](std::uint32_t i) {
@@ -119,7 +211,38 @@ std::span<const std::uint32_t> switches_named(const switch_table& table,
 
 std::span<const std::uint32_t>
 switches_with_separate_d_u(const switch_table& table) {
+  if (table.size() <= short_table_size) {
+    short_table_index& index = short_index_for(table);
+    std::size_t count = 0;
+    for (std::uint32_t set = index.separate_d_u; set != 0; set &= set - 1)
+      index.separate[count++] =
+          static_cast<std::uint32_t>(std::countr_zero(set));
+    return {index.separate.data(), count};
+  }
   return index_for(table).separate_d_u;
+}
+
+bool switch_named_after(const switch_table& table, std::string_view name,
+                        std::size_t position) {
+  if (table.size() <= short_table_size) {
+    if (position + 1 >= table.size())
+      return false;
+    if (name.empty()) {
+      for (std::size_t i = position + 1; i < table.size(); ++i)
+        if (table[i].name.empty())
+          return true;
+      return false;
+    }
+    std::uint32_t later =
+        short_index_for(table).by_first[static_cast<unsigned char>(name[0])];
+    later &= ~((std::uint32_t{2} << position) - 1);
+    for (; later != 0; later &= later - 1)
+      if (name_matches(table[std::countr_zero(later)].name, name, true))
+        return true;
+    return false;
+  }
+  std::span<const std::uint32_t> named = switches_named(table, name, true);
+  return !named.empty() && named.back() > position;
 }
 
 command_tables& tables() {

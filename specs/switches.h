@@ -166,9 +166,11 @@ void add_switch(switch_table& table, std::string_view option,
 
 // The positions of the switches whose name begins with `prefix` (equals it
 // when `whole_name`), ordered by name and, among equal names, by position.
-// The index behind it is built on first use, for one table at a time, and
-// follows that table's appends; the names of entries never change.  The
-// span stays valid until the next call for another or a changed table.
+// A short table is looked up by the first characters of its names; for a
+// longer one the sorted index behind it is built on first use, for one
+// table at a time, and follows that table's appends; the names of entries
+// never change.  The span stays valid until the next call of the same
+// function.
 std::span<const std::uint32_t> switches_named(const switch_table& table,
                                               std::string_view prefix,
                                               bool whole_name);
@@ -178,6 +180,11 @@ std::span<const std::uint32_t> switches_named(const switch_table& table,
 // above.
 std::span<const std::uint32_t>
 switches_with_separate_d_u(const switch_table& table);
+
+// Whether a switch named exactly `name` comes after `position` in the
+// table.  Leaves the spans above valid.
+bool switch_named_after(const switch_table& table, std::string_view name,
+                        std::size_t position);
 
 void add_input(std::string_view name, std::optional<std::string> language);
 void add_input(input_table& table, std::string_view name,

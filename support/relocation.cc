@@ -2,6 +2,7 @@
 
 #include "support/paths.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +38,9 @@ std::string locate_program(std::string_view program) {
 
 std::vector<std::string_view> split_directories(std::string_view path) {
   std::vector<std::string_view> parts;
+  // One part for each "/" at most, and the last.
+  parts.reserve(
+      static_cast<std::size_t>(std::count(path.begin(), path.end(), '/')) + 1);
   std::size_t start = 0;
   while (start < path.size()) {
     std::size_t slash = path.find('/', start);

@@ -176,6 +176,15 @@ TEST_F(SearchPaths, UsableDirectoriesAndSearchPathText) {
   for (const char* d : {"/lib", "/lib/", "/usr/lib", "/usr/lib//"})
     EXPECT_FALSE(is_usable_directory(d, true)) << d;
   EXPECT_FALSE(is_usable_directory(root_ + "/missing", false));
+  EXPECT_TRUE(is_usable_directory(root_ + "/", false));
+  EXPECT_FALSE(is_usable_directory(touch("plain", 0644), false));
+  // Names of every length around the room kept for short names, with and
+  // without a trailing "/": the same directory each time.
+  for (std::string dir = root_; dir.size() < 300; dir += "/.") {
+    EXPECT_TRUE(is_usable_directory(dir, false)) << dir.size();
+    EXPECT_TRUE(is_usable_directory(dir + "/", false)) << dir.size();
+    EXPECT_FALSE(is_usable_directory(dir + "/missing", false)) << dir.size();
+  }
 
   search_path_list list("startfile");
   mkdirs("a");

@@ -130,6 +130,10 @@ TEST_F(SpecFunctions, QuoteSpecWord) {
   EXPECT_EQ(quote_spec_word("a.c"), "a.c");
   EXPECT_EQ(quote_spec_word("a b\tc\nd|e%f\\g"),
             "a\\ b\\\tc\\\nd\\|e\\%f\\\\g");
+  // Specials first, last and side by side.
+  EXPECT_EQ(quote_spec_word(" x "), "\\ x\\ ");
+  EXPECT_EQ(quote_spec_word("%%||"), "\\%\\%\\|\\|");
+  EXPECT_EQ(quote_spec_word("\\"), "\\\\");
 }
 
 TEST_F(SpecFunctions, Getenv) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace velk {
 namespace {
 
@@ -129,6 +131,51 @@ TEST(SwitchNameIndex, FollowsAppendsAndTableChanges) {
   add_switch(moved, "-fx", {}, false, true);
   add_switch(moved, "-O2", {}, false, true);
   EXPECT_EQ(named(moved, "f", false), (positions{1, 0}));
+}
+
+// Short tables and long ones are indexed differently: both give what a plain
+// filter and stable sort by name give, and agree on later opposites.
+TEST(SwitchNameIndex, WalkedAndIndexedTablesAgree) {
+  const char* names[] = {"-fb", "-DX",   "-f",     "-fa",   "-D",    "-fb",
+                         "-U",  "-fa-b", "-fno-b", "-Wall", "-fbar", "-O2"};
+  for (std::size_t copies : {1, 2, 3}) {
+    switch_table table;
+    for (std::size_t k = 0; k < copies; ++k)
+      for (const char* option : names)
+        add_switch(table, option, {}, false, true);
+    for (std::size_t i = 0; i < table.size(); ++i)
+      if (table[i].name == "D" || table[i].name == "U")
+        table[i].args = {"Y"};
+    for (std::string_view prefix : {"", "f", "fa", "fb", "D", "fno-", "x"}) {
+      for (bool whole : {false, true}) {
+        positions expected;
+        for (std::uint32_t i = 0; i < table.size(); ++i)
+          if (whole ? table[i].name == prefix
+                    : table[i].name.starts_with(prefix))
+            expected.push_back(i);
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](std::uint32_t a, std::uint32_t b) {
+                           return table[a].name < table[b].name;
+                         });
+        EXPECT_EQ(named(table, prefix, whole), expected)
+            << table.size() << " switches, prefix " << prefix;
+      }
+    }
+    positions separate;
+    for (std::uint32_t i = 0; i < table.size(); ++i)
+      if (table[i].name == "D" || table[i].name == "U")
+        separate.push_back(i);
+    std::span<const std::uint32_t> found = switches_with_separate_d_u(table);
+    EXPECT_EQ(positions(found.begin(), found.end()), separate);
+
+    const std::size_t last_fb = table.size() - 7; // the last "-fb"
+    EXPECT_TRUE(switch_named_after(table, "fb", 0));
+    EXPECT_FALSE(switch_named_after(table, "fb", last_fb));
+    EXPECT_TRUE(switch_named_after(table, "O2", last_fb));
+    EXPECT_FALSE(switch_named_after(table, "O2", table.size() - 1));
+    EXPECT_TRUE(switch_named_after(table, "f", table.size() - 11));
+    EXPECT_FALSE(switch_named_after(table, "f", table.size() - 10));
+  }
 }
 
 TEST(CurrentInput, SuffixRules) {
