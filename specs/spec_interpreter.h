@@ -22,8 +22,6 @@
 
 namespace velk {
 
-struct compiler_record;
-
 // One association of `%g %u %U %j %| %m`: a suffix and the temporary file
 // name handed out for it.
 struct temporary_name {

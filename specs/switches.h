@@ -14,8 +14,6 @@
 
 namespace velk {
 
-struct compiler_record; // a row of the compilers table
-
 // Bits of switch_entry::liveness.
 enum liveness_bits : unsigned {
   live = 0x1,
