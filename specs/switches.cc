@@ -195,14 +195,7 @@ std::span<const std::uint32_t> switches_named(const switch_table& table,
     return name.size() < prefix.size();
   };
   auto matches = [&](std::uint32_t i) {
-    const std::string& name = table[i].name;
-    if (name.size() < prefix.size() ||
-        (whole_name && name.size() != prefix.size()))
-      return false;
-    for (std::size_t k = 0; k < prefix.size(); ++k)
-      if (name[k] != prefix[k])
-        return false;
-    return true;
+    return name_matches(table[i].name, prefix, whole_name);
   };
   auto first = std::partition_point(by_name.begin(), by_name.end(), precedes);
   auto last = std::partition_point(first, by_name.end(), matches);

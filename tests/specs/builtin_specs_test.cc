@@ -114,9 +114,9 @@ TEST(BuiltinSpecs, NamedSpecsInListOrder) {
   }
 }
 
-// Switch validation takes the atoms of a built-in text from the table the
-// build made: they must be exactly what scanning the text finds.
-TEST(BuiltinSpecs, SwitchAtomsAreThoseOfTheScan) {
+// Every constant spec text of the build: the fixed texts, the rows of the
+// compilers table and the named specs.
+std::vector<std::string_view> builtin_texts() {
   std::vector<std::string_view> texts = {
       link_command_text, asm_cpu_spec_text, libvelk_construct_text,
       link_eh_frame_prefix_text, sysroot_link_prefix_text};
@@ -127,6 +127,13 @@ TEST(BuiltinSpecs, SwitchAtomsAreThoseOfTheScan) {
   }
   for (std::size_t i = 0; i < builtin_spec_count; ++i)
     texts.push_back(builtin_spec(i).text);
+  return texts;
+}
+
+// Switch validation takes the atoms of a built-in text from the table the
+// build made: they must be exactly what scanning the text finds.
+TEST(BuiltinSpecs, SwitchAtomsAreThoseOfTheScan) {
+  std::vector<std::string_view> texts = builtin_texts();
   std::size_t texts_with_atoms = 0;
   for (std::string_view text : texts) {
     SCOPED_TRACE(text);
@@ -149,16 +156,7 @@ TEST(BuiltinSpecs, SwitchAtomsAreThoseOfTheScan) {
 // The interpreter takes where a brace body of a built-in text ends from
 // the table the build made: it must be where reading the text finds it.
 TEST(BuiltinSpecs, BraceBodiesAreThoseOfTheText) {
-  std::vector<std::string_view> texts = {
-      link_command_text, asm_cpu_spec_text, libvelk_construct_text,
-      link_eh_frame_prefix_text, sysroot_link_prefix_text};
-  for (const compiler_record& row : builtin_rows()) {
-    texts.push_back(row.spec);
-    if (row.preprocessor_spec)
-      texts.push_back(*row.preprocessor_spec);
-  }
-  for (std::size_t i = 0; i < builtin_spec_count; ++i)
-    texts.push_back(builtin_spec(i).text);
+  std::vector<std::string_view> texts = builtin_texts();
   for (std::size_t i = 0; i < driver_self_spec_count; ++i)
     texts.push_back(driver_self_spec(i));
   std::size_t bodies = 0;
