@@ -87,116 +87,130 @@ std::string configuration_banner() {
   return text;
 }
 
+namespace {
+
+// The lines of --help around the note on -v --help, in order.
+constexpr const char* help_lines_before_note[] = {
+    translatable("Options:\n"),
+    translatable("  -pass-exit-codes         Exit with highest error code "
+                 "from a phase.\n"),
+    translatable("  --help                   Display this information.\n"),
+    translatable("  --target-help            Display target specific "
+                 "command line options (including assembler and linker "
+                 "options).\n"),
+    translatable("  --help={common|optimizers|params|target|warnings|[^]{"
+                 "joined|separate|undocumented}}[,...].\n"),
+    translatable("                           Display specific types of "
+                 "command line options.\n"),
+};
+
+constexpr const char* help_lines_after_note[] = {
+    translatable(
+        "  --version                Display compiler version information.\n"),
+    translatable("  -dumpspecs               Display all of the built in spec "
+                 "strings.\n"),
+    translatable(
+        "  -dumpversion             Display the version of the compiler.\n"),
+    translatable("  -dumpmachine             Display the compiler's target "
+                 "processor.\n"),
+    translatable("  -foffload=<targets>      Specify offloading targets.\n"),
+    translatable("  -print-search-dirs       Display the directories in the "
+                 "compiler's search path.\n"),
+    translatable("  -print-libvelk-file-name  Display the name of the "
+                 "compiler's companion library.\n"),
+    translatable("  -print-file-name=<lib>   Display the full path to "
+                 "library <lib>.\n"),
+    translatable("  -print-prog-name=<prog>  Display the full path to "
+                 "compiler component <prog>.\n"),
+    translatable("  -print-multiarch         Display the target's "
+                 "normalized ZEB triplet, used as\n"
+                 "                           a component in the library "
+                 "path.\n"),
+    translatable("  -print-multi-directory   Display the root directory for "
+                 "versions of libvelk.\n"),
+    translatable("  -print-multi-lib         Display the mapping between "
+                 "command line options and\n"
+                 "                           multiple library search "
+                 "directories.\n"),
+    translatable("  -print-multi-os-directory Display the relative path to "
+                 "OS libraries.\n"),
+    translatable("  -print-sysroot           Display the target libraries "
+                 "directory.\n"),
+    translatable("  -print-sysroot-headers-suffix Display the sysroot suffix "
+                 "used to find headers.\n"),
+    translatable("  -Wa,<options>            Pass comma-separated <options> "
+                 "on to the assembler.\n"),
+    translatable("  -Wp,<options>            Pass comma-separated <options> "
+                 "on to the preprocessor.\n"),
+    translatable("  -Wl,<options>            Pass comma-separated <options> "
+                 "on to the linker.\n"),
+    translatable(
+        "  -Xassembler <arg>        Pass <arg> on to the assembler.\n"),
+    translatable(
+        "  -Xpreprocessor <arg>     Pass <arg> on to the preprocessor.\n"),
+    translatable("  -Xlinker <arg>           Pass <arg> on to the linker.\n"),
+    translatable(
+        "  -save-temps              Do not delete intermediate files.\n"),
+    translatable(
+        "  -save-temps=<arg>        Do not delete intermediate files.\n"),
+    translatable("  -no-canonical-prefixes   Do not canonicalize paths when "
+                 "building relative\n"
+                 "                           prefixes to other velk "
+                 "components.\n"),
+    translatable("  -pipe                    Use pipes rather than "
+                 "intermediate files.\n"),
+    translatable(
+        "  -time                    Time the execution of each subprocess.\n"),
+    translatable("  -specs=<file>            Override built-in specs with "
+                 "the contents of <file>.\n"),
+    translatable("  -std=<standard>          Assume that the input sources "
+                 "are for <standard>.\n"),
+    translatable("  --sysroot=<directory>    Use <directory> as the root "
+                 "directory for headers\n"
+                 "                           and libraries.\n"),
+    translatable("  -B <directory>           Add <directory> to the "
+                 "compiler's search paths.\n"),
+    translatable("  -v                       Display the programs invoked "
+                 "by the compiler.\n"),
+    translatable("  -###                     Like -v but options quoted and "
+                 "commands not executed.\n"),
+    translatable("  -E                       Preprocess only; do not "
+                 "compile, assemble or link.\n"),
+    translatable("  -S                       Compile only; do not assemble "
+                 "or link.\n"),
+    translatable("  -c                       Compile and assemble, but do "
+                 "not link.\n"),
+    translatable("  -o <file>                Place the output into <file>.\n"),
+    translatable("  -pie                     Create a dynamically linked "
+                 "position independent\n"
+                 "                           executable.\n"),
+    translatable("  -shared                  Create a shared library.\n"),
+    translatable(
+        "  -x <language>            Specify the language of the following "
+        "input "
+        "files.\n"
+        "                           Permissible languages include: c c++ "
+        "assembler none\n"
+        "                           'none' means revert to the default "
+        "behavior "
+        "of\n"
+        "                           guessing the language based on the file's "
+        "extension.\n"),
+};
+
+} // namespace
+
 std::string help_text(std::string_view program, bool verbose) {
   const std::string name(program);
   std::string text =
       format_text(translate("Usage: %s [options] file...\n"), name.c_str());
-  text += translate("Options:\n");
-  text += translate("  -pass-exit-codes         Exit with highest error code "
-                    "from a phase.\n");
-  text += translate("  --help                   Display this information.\n");
-  text += translate("  --target-help            Display target specific "
-                    "command line options (including assembler and linker "
-                    "options).\n");
-  text += translate("  --help={common|optimizers|params|target|warnings|[^]{"
-                    "joined|separate|undocumented}}[,...].\n");
-  text += translate("                           Display specific types of "
-                    "command line options.\n");
+  for (const char* line : help_lines_before_note)
+    text += translate(line);
   if (!verbose)
     text += translate("  (Use '-v --help' to display command line options of "
                       "sub-processes).\n");
-  text += translate(
-      "  --version                Display compiler version information.\n");
-  text += translate(
-      "  -dumpspecs               Display all of the built in spec strings.\n");
-  text += translate(
-      "  -dumpversion             Display the version of the compiler.\n");
-  text += translate(
-      "  -dumpmachine             Display the compiler's target processor.\n");
-  text += translate("  -foffload=<targets>      Specify offloading targets.\n");
-  text += translate("  -print-search-dirs       Display the directories in the "
-                    "compiler's search path.\n");
-  text += translate("  -print-libvelk-file-name  Display the name of the "
-                    "compiler's companion library.\n");
-  text += translate("  -print-file-name=<lib>   Display the full path to "
-                    "library <lib>.\n");
-  text += translate("  -print-prog-name=<prog>  Display the full path to "
-                    "compiler component <prog>.\n");
-  text += translate("  -print-multiarch         Display the target's "
-                    "normalized ZEB triplet, used as\n"
-                    "                           a component in the library "
-                    "path.\n");
-  text += translate("  -print-multi-directory   Display the root directory for "
-                    "versions of libvelk.\n");
-  text += translate("  -print-multi-lib         Display the mapping between "
-                    "command line options and\n"
-                    "                           multiple library search "
-                    "directories.\n");
-  text += translate("  -print-multi-os-directory Display the relative path to "
-                    "OS libraries.\n");
-  text += translate("  -print-sysroot           Display the target libraries "
-                    "directory.\n");
-  text +=
-      translate("  -print-sysroot-headers-suffix Display the sysroot suffix "
-                "used to find headers.\n");
-  text += translate("  -Wa,<options>            Pass comma-separated <options> "
-                    "on to the assembler.\n");
-  text += translate("  -Wp,<options>            Pass comma-separated <options> "
-                    "on to the preprocessor.\n");
-  text += translate("  -Wl,<options>            Pass comma-separated <options> "
-                    "on to the linker.\n");
-  text +=
-      translate("  -Xassembler <arg>        Pass <arg> on to the assembler.\n");
-  text += translate(
-      "  -Xpreprocessor <arg>     Pass <arg> on to the preprocessor.\n");
-  text +=
-      translate("  -Xlinker <arg>           Pass <arg> on to the linker.\n");
-  text += translate(
-      "  -save-temps              Do not delete intermediate files.\n");
-  text += translate(
-      "  -save-temps=<arg>        Do not delete intermediate files.\n");
-  text += translate("  -no-canonical-prefixes   Do not canonicalize paths when "
-                    "building relative\n"
-                    "                           prefixes to other velk "
-                    "components.\n");
-  text += translate(
-      "  -pipe                    Use pipes rather than intermediate files.\n");
-  text += translate(
-      "  -time                    Time the execution of each subprocess.\n");
-  text += translate("  -specs=<file>            Override built-in specs with "
-                    "the contents of <file>.\n");
-  text += translate("  -std=<standard>          Assume that the input sources "
-                    "are for <standard>.\n");
-  text += translate("  --sysroot=<directory>    Use <directory> as the root "
-                    "directory for headers\n"
-                    "                           and libraries.\n");
-  text += translate("  -B <directory>           Add <directory> to the "
-                    "compiler's search paths.\n");
-  text += translate("  -v                       Display the programs invoked "
-                    "by the compiler.\n");
-  text += translate("  -###                     Like -v but options quoted and "
-                    "commands not executed.\n");
-  text += translate("  -E                       Preprocess only; do not "
-                    "compile, assemble or link.\n");
-  text += translate("  -S                       Compile only; do not assemble "
-                    "or link.\n");
-  text += translate("  -c                       Compile and assemble, but do "
-                    "not link.\n");
-  text +=
-      translate("  -o <file>                Place the output into <file>.\n");
-  text += translate("  -pie                     Create a dynamically linked "
-                    "position independent\n"
-                    "                           executable.\n");
-  text += translate("  -shared                  Create a shared library.\n");
-  text += translate(
-      "  -x <language>            Specify the language of the following input "
-      "files.\n"
-      "                           Permissible languages include: c c++ "
-      "assembler none\n"
-      "                           'none' means revert to the default behavior "
-      "of\n"
-      "                           guessing the language based on the file's "
-      "extension.\n");
+  for (const char* line : help_lines_after_note)
+    text += translate(line);
   text += format_text(
       translate("\nOptions starting with -g, -f, -m, -O, -W, or --param are "
                 "automatically\n passed on to the various sub-processes "
