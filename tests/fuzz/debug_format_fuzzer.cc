@@ -34,8 +34,9 @@ bool known_field(unsigned number, std::string_view field) {
            field == "seq_type";
   case 2:
   case 5:
-  case 6:
     return field == "name" || field == "type" || field == "address";
+  case 6: // a value type has no address
+    return field == "name" || field == "type";
   case 3:
   case 4:
   case 7:
